@@ -1,0 +1,48 @@
+# Two commands matter: `make run` and `make test`. Both install what is missing first.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+.PHONY: all deps build build-asan run test unit format tidy bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja $(BUILD)/Makefile:
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+
+build: deps $(BUILD)/Makefile
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DTARVINE_SANITIZE=ON -DTARVINE_UNIT_ONLY=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# Serves on this desktop, or on a private virtual one when there is no display.
+run: build
+	@if [ -n "$$DISPLAY" ]; then exec $(BUILD)/tarvine-native serve; \
+	else exec scripts/desktop-session $(BUILD)/tarvine-native serve; fi
+
+test: build build-asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	scripts/desktop-session ctest --test-dir $(BUILD) --output-on-failure
+
+unit: build
+	ctest --test-dir $(BUILD) -L unit --output-on-failure -j $(JOBS)
+
+bench: build
+	scripts/desktop-session bench/run-all
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+tidy: build
+	git ls-files 'native/*.cpp' | xargs clang-tidy -p $(BUILD) --quiet
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

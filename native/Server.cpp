@@ -1,0 +1,196 @@
+#include "Server.h"
+
+#include "Out.h"
+#include "PermissionReport.h"
+#include "base/MainLoop.h"
+#include "platform/Platform.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <thread>
+#include <unistd.h>
+
+namespace tarvine {
+
+// ---- Request members ----
+
+const Message* Request::member(std::string_view key) const {
+    if (!body_.is_object()) return nullptr;
+    auto found = body_.find(key);
+    return found == body_.end() ? nullptr : &*found;
+}
+
+std::int64_t Request::integer(std::string_view key, std::int64_t fallback) const {
+    const Message* value = member(key);
+    if (!value) return fallback;
+    if (value->is_number_integer()) {
+        if (value->is_number_unsigned() &&
+            value->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
+            return fallback;
+        return value->get<std::int64_t>();
+    }
+    if (value->is_number_float()) {
+        // A whole number written with a fraction or exponent (3.0, 1e3) is still that integer.
+        double number = value->get<double>();
+        if (std::isfinite(number) && std::trunc(number) == number && number >= -9.2e18 &&
+            number <= 9.2e18)
+            return static_cast<std::int64_t>(number);
+    }
+    return fallback;
+}
+
+double Request::number(std::string_view key, double fallback) const {
+    const Message* value = member(key);
+    return value && value->is_number() ? value->get<double>() : fallback;
+}
+
+bool Request::boolean(std::string_view key, bool fallback) const {
+    const Message* value = member(key);
+    return value && value->is_boolean() ? value->get<bool>() : fallback;
+}
+
+std::string Request::string(std::string_view key, const std::string& fallback) const {
+    const Message* value = member(key);
+    return value && value->is_string() ? value->get<std::string>() : fallback;
+}
+
+std::vector<Message> Request::objects(std::string_view key) const {
+    const Message* value = member(key);
+    std::vector<Message> out;
+    if (!value || !value->is_array()) return out;
+    for (const auto& item : *value) {
+        if (!item.is_object()) return {};
+        out.push_back(item);
+    }
+    return out;
+}
+
+// ---- Server ----
+
+Server::Server() : exitProcess([](int status) {
+    std::fflush(nullptr);
+    // Other threads (audio, the pool) may still run; ending without static destructors
+    // keeps them from touching destroyed state.
+    std::_Exit(status);
+}) {}
+
+Server& Server::shared() {
+    static auto* server = new Server();
+    return *server;
+}
+
+// The command index: each "cmd" is matched exactly, case included.
+const Server::Command* Server::find(std::string_view name) {
+    static const std::map<std::string, Command, std::less<>> commands = {
+        {"ping", &Server::ping},
+        {"permissions", &Server::permissions},
+    };
+    auto found = commands.find(name);
+    return found == commands.end() ? nullptr : &found->second;
+}
+
+void Server::reply(const std::optional<Message>& id, Message body) {
+    if (id) body["id"] = *id;
+    Out::emit(body);
+}
+
+asio::awaitable<void> Server::handle(Message request) {
+    std::optional<Message> id;
+    std::string name;
+    if (auto found = request.find("id"); found != request.end()) id = *found;
+    if (auto found = request.find("cmd"); found != request.end() && found->is_string())
+        name = found->get<std::string>();
+
+    const Command* command = find(name);
+    if (!command) {
+        reply(id, {{"ok", false}, {"error", "unknown command"}});
+        co_return;
+    }
+    ++inFlight_;
+    Message body;
+    try {
+        body = co_await (this->**command)(Request(request));
+    } catch (const std::exception& error) {
+        body = {{"ok", false}, {"error", error.what()}};
+    } catch (...) {
+        body = {{"ok", false}, {"error", "unknown error"}};
+    }
+    reply(id, std::move(body));
+    --inFlight_;
+}
+
+asio::awaitable<Message> Server::ping(const Request&) { co_return Message{{"ok", true}}; }
+
+asio::awaitable<Message> Server::permissions(const Request&) {
+    // The checks talk to other services; they must not hold up the main loop.
+    Message report = co_await MainLoop::offload(
+        [] { return permissionReport(platform::integration().permissions()); });
+    report["ok"] = true;
+    co_return report;
+}
+
+asio::awaitable<void> Server::shutdown() {
+    // A host that closes its input after its last request still expects that request's
+    // reply, so requests still being answered get a bounded time to finish first.
+    auto deadline = MainLoop::Clock::now() + shutdownGrace;
+    while (inFlight_ > 0 && MainLoop::Clock::now() < deadline)
+        co_await MainLoop::sleep(std::chrono::milliseconds(5));
+    Out::flush();
+    exitProcess(0);
+    co_return;
+}
+
+void Server::run(int inputFd) {
+    std::thread([this, inputFd] { readerLoop(inputFd); }).detach();
+}
+
+namespace {
+
+// Queues one line as a request when it is a JSON object; anything else is ignored.
+void dispatchLine(Server& server, std::string& line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    Message request = Message::parse(line, nullptr, false);
+    if (!request.is_object()) return;
+    asio::post(MainLoop::context(), [&server, request = std::move(request)]() mutable {
+        MainLoop::spawn(server.handle(std::move(request)));
+    });
+}
+
+} // namespace
+
+void Server::readerLoop(int fd) {
+    std::string line;
+    bool skipping = false; // inside an over-long line, dropping bytes up to its end
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        std::string_view chunk(buffer, static_cast<std::size_t>(count));
+        while (!chunk.empty()) {
+            auto end = chunk.find('\n');
+            std::string_view piece = chunk.substr(0, end);
+            if (!skipping) {
+                if (line.size() + piece.size() > maxLineBytes) {
+                    skipping = true;
+                    line.clear();
+                    line.shrink_to_fit();
+                } else {
+                    line.append(piece);
+                }
+            }
+            if (end == std::string_view::npos) break;
+            if (!skipping) dispatchLine(*this, line);
+            line.clear();
+            skipping = false;
+            chunk.remove_prefix(end + 1);
+        }
+    }
+    // A last line without a line feed still counts.
+    if (!skipping && !line.empty()) dispatchLine(*this, line);
+    asio::post(MainLoop::context(), [this] { MainLoop::spawn(shutdown()); });
+}
+
+} // namespace tarvine
