@@ -12,6 +12,9 @@ public:
 
     // Capture authorisation for audio media (the microphone).
     virtual AuthorizationStatus microphoneAuthorization() = 0;
+    // Asks for access to audio capture devices and waits for the answer (may block);
+    // true when access is granted.
+    virtual bool requestMicrophoneAccess() = 0;
     // The screen can be captured.
     virtual bool screenCapturePreflight() = 0;
     // Keyboard and mouse events can be listened to.

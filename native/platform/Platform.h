@@ -4,7 +4,11 @@
 
 namespace tarvine::platform {
 
+class AudioEngine;
 class Permissions;
+class SpeechAnalysis;
+class SpeechRecognition;
+class SystemAudioStream;
 class WindowList;
 
 // The facilities the core asks of the platform, one narrow port each. The program installs
@@ -15,6 +19,15 @@ public:
 
     virtual Permissions& permissions() = 0;
     virtual WindowList& windowList() = 0;
+
+    // A new capture engine of the default audio input.
+    virtual std::unique_ptr<AudioEngine> makeAudioEngine() = 0;
+    // A new capture of the system's audio output.
+    virtual std::unique_ptr<SystemAudioStream> makeSystemAudioStream() = 0;
+    // The older speech engine, or null where there is none.
+    virtual SpeechRecognition* speechRecognition() = 0;
+    // The newer speech engine, or null where there is none.
+    virtual SpeechAnalysis* speechAnalysis() = 0;
 };
 
 // The installed integration. Calling it before one is installed is a programming error.

@@ -1,8 +1,14 @@
 #pragma once
 
+#include "platform/AudioEngine.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
+#include "platform/SpeechAnalyzer.h"
+#include "platform/SpeechRecognizer.h"
+#include "platform/SystemAudio.h"
 #include "platform/WindowList.h"
+
+#include <functional>
 
 namespace tarvine::fakes {
 
@@ -12,8 +18,10 @@ public:
     bool screen = false;
     bool input = false;
     bool accessibility = false;
+    bool microphoneAccess = true;
 
     AuthorizationStatus microphoneAuthorization() override { return microphone; }
+    bool requestMicrophoneAccess() override { return microphoneAccess; }
     bool screenCapturePreflight() override { return screen; }
     bool listenEventPreflight() override { return input; }
     bool accessibilityTrusted() override { return accessibility; }
@@ -32,6 +40,21 @@ public:
 
     platform::Permissions& permissions() override { return fakePermissions; }
     platform::WindowList& windowList() override { return fakeWindowList; }
+
+    // Tests that need audio or speech set these; unset, the facility is missing.
+    std::function<std::unique_ptr<platform::AudioEngine>()> audioEngineFactory;
+    std::function<std::unique_ptr<platform::SystemAudioStream>()> systemAudioFactory;
+    platform::SpeechRecognition* recognition = nullptr;
+    platform::SpeechAnalysis* analysis = nullptr;
+
+    std::unique_ptr<platform::AudioEngine> makeAudioEngine() override {
+        return audioEngineFactory ? audioEngineFactory() : nullptr;
+    }
+    std::unique_ptr<platform::SystemAudioStream> makeSystemAudioStream() override {
+        return systemAudioFactory ? systemAudioFactory() : nullptr;
+    }
+    platform::SpeechRecognition* speechRecognition() override { return recognition; }
+    platform::SpeechAnalysis* speechAnalysis() override { return analysis; }
 };
 
 // Installs a fresh fake platform and returns it; the platform owns it.

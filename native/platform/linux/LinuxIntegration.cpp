@@ -3,9 +3,15 @@
 #include "Bounded.h"
 #include "atspi/AccessibilityBus.h"
 #include "platform/Permissions.h"
+#include "pulse/AudioEngine.h"
 #include "pulse/MicrophoneAuthorization.h"
+#include "pulse/SystemAudio.h"
+#include "sphinx/Analysis.h"
+#include "sphinx/Recognition.h"
 #include "x11/Preflight.h"
 #include "x11/WindowList.h"
+
+#include <mutex>
 
 namespace tarvine::adapters {
 
@@ -24,6 +30,10 @@ public:
                                  [] { return pulse::microphoneAvailable(checkLimit); });
         return available ? AuthorizationStatus::authorized : AuthorizationStatus::denied;
     }
+    // Nothing to ask on this desktop: access is the availability of an input.
+    bool requestMicrophoneAccess() override {
+        return microphoneAuthorization() == AuthorizationStatus::authorized;
+    }
     bool screenCapturePreflight() override {
         return bounded(checkLimit, false, [] { return x11::screenCapturePreflight(); });
     }
@@ -41,9 +51,25 @@ public:
     platform::Permissions& permissions() override { return permissions_; }
     platform::WindowList& windowList() override { return windowList_; }
 
+    std::unique_ptr<platform::AudioEngine> makeAudioEngine() override { return pulse::makeAudioEngine(); }
+    std::unique_ptr<platform::SystemAudioStream> makeSystemAudioStream() override {
+        return pulse::makeSystemAudioStream();
+    }
+    platform::SpeechRecognition* speechRecognition() override {
+        std::call_once(recognitionMade_, [&] { recognition_ = sphinx::makeSpeechRecognition(); });
+        return recognition_.get();
+    }
+    platform::SpeechAnalysis* speechAnalysis() override {
+        std::call_once(analysisMade_, [&] { analysis_ = sphinx::makeSpeechAnalysis(); });
+        return analysis_.get();
+    }
+
 private:
     Permissions permissions_;
     x11::WindowList windowList_;
+    std::once_flag recognitionMade_, analysisMade_;
+    std::unique_ptr<platform::SpeechRecognition> recognition_;
+    std::unique_ptr<platform::SpeechAnalysis> analysis_;
 };
 
 } // namespace

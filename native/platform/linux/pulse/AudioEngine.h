@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/AudioEngine.h"
+
+#include <memory>
+
+namespace tarvine::adapters::pulse {
+
+// A record stream on the default PulseAudio source, in the source's own sample spec.
+std::unique_ptr<platform::AudioEngine> makeAudioEngine();
+
+} // namespace tarvine::adapters::pulse
