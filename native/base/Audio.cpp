@@ -7,11 +7,16 @@ namespace tarvine {
 
 std::size_t AudioFormat::bytesPerSample() const {
     switch (commonFormat) {
-    case CommonFormat::pcmFloat32: return 4;
-    case CommonFormat::pcmFloat64: return 8;
-    case CommonFormat::pcmInt16: return 2;
-    case CommonFormat::pcmInt32: return 4;
-    case CommonFormat::other: return 0;
+    case CommonFormat::pcmFloat32:
+        return 4;
+    case CommonFormat::pcmFloat64:
+        return 8;
+    case CommonFormat::pcmInt16:
+        return 2;
+    case CommonFormat::pcmInt32:
+        return 4;
+    case CommonFormat::other:
+        return 0;
     }
     return 0;
 }
@@ -19,11 +24,20 @@ std::size_t AudioFormat::bytesPerSample() const {
 std::string AudioFormat::description() const {
     const char* sample = "other";
     switch (commonFormat) {
-    case CommonFormat::pcmFloat32: sample = "Float32"; break;
-    case CommonFormat::pcmFloat64: sample = "Float64"; break;
-    case CommonFormat::pcmInt16: sample = "Int16"; break;
-    case CommonFormat::pcmInt32: sample = "Int32"; break;
-    case CommonFormat::other: break;
+    case CommonFormat::pcmFloat32:
+        sample = "Float32";
+        break;
+    case CommonFormat::pcmFloat64:
+        sample = "Float64";
+        break;
+    case CommonFormat::pcmInt16:
+        sample = "Int16";
+        break;
+    case CommonFormat::pcmInt32:
+        sample = "Int32";
+        break;
+    case CommonFormat::other:
+        break;
     }
     char text[128];
     std::snprintf(text, sizeof text, "<AudioFormat: %u ch, %g Hz, %s%s>", channelCount, sampleRate,
@@ -42,7 +56,9 @@ PcmBuffer::PcmBuffer(const AudioFormat& format, std::uint32_t frameCapacity)
     }
 }
 
-void PcmBuffer::setFrameLength(std::uint32_t frames) { frameLength_ = std::min(frames, frameCapacity_); }
+void PcmBuffer::setFrameLength(std::uint32_t frames) {
+    frameLength_ = std::min(frames, frameCapacity_);
+}
 
 std::size_t PcmBuffer::planeBytes() const {
     const std::size_t perFrame =

@@ -10,7 +10,13 @@ namespace tarvine {
 
 // Sample formats, numbered as the audio formats of the other platform number them (the
 // analyzer's log lines print the number).
-enum class CommonFormat : unsigned { other = 0, pcmFloat32 = 1, pcmFloat64 = 2, pcmInt16 = 3, pcmInt32 = 4 };
+enum class CommonFormat : unsigned {
+    other = 0,
+    pcmFloat32 = 1,
+    pcmFloat64 = 2,
+    pcmInt16 = 3,
+    pcmInt32 = 4
+};
 
 struct AudioFormat {
     double sampleRate = 0;

@@ -8,12 +8,24 @@ std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\0': out += "\\0"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\0':
+            out += "\\0";
+            break;
         default:
             if (c < 0x20 || c == 0x7f) {
                 char buf[12];
@@ -27,7 +39,9 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
-std::string HelperError::description() const { return "HelperError(message: " + quoted(what()) + ")"; }
+std::string HelperError::description() const {
+    return "HelperError(message: " + quoted(what()) + ")";
+}
 
 std::string describe(const std::exception& error) {
     if (const auto* helper = dynamic_cast<const HelperError*>(&error)) return helper->description();

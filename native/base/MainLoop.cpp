@@ -40,9 +40,13 @@ void run() {
     context().run();
 }
 
-bool onMainThread() { return std::this_thread::get_id() == mainThreadId(); }
+bool onMainThread() {
+    return std::this_thread::get_id() == mainThreadId();
+}
 
-void post(std::function<void()> job) { asio::post(context(), std::move(job)); }
+void post(std::function<void()> job) {
+    asio::post(context(), std::move(job));
+}
 
 void runAndWait(const std::function<void()>& job) {
     if (onMainThread()) {

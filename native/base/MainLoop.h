@@ -2,7 +2,6 @@
 
 #include <asio.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
-
 #include <chrono>
 #include <functional>
 #include <future>

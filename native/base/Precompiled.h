@@ -3,14 +3,13 @@
 
 #include <asio.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
-#include <nlohmann/json.hpp>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -1,8 +1,7 @@
 #include "Arguments.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 using namespace tarvine::Arguments;
