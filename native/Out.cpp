@@ -1,10 +1,9 @@
 #include "Out.h"
 
-#include <sys/uio.h>
-
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace tarvine {
@@ -130,7 +129,8 @@ void OutputChannel::writeBatch(std::deque<Job>& batch) {
             written = 0;
             offset = 0;
             std::size_t done = 0;
-            while (next < batch.size() && !batch[next].flushed) ++next, ++done;
+            while (next < batch.size() && !batch[next].flushed)
+                ++next, ++done;
             std::lock_guard guard(lock_);
             waiting_ -= static_cast<std::int64_t>(done);
             continue;
@@ -168,11 +168,19 @@ OutputChannel& standardOutput() {
 }
 } // namespace
 
-void redirect(OutputChannel* channel) { redirected.store(channel); }
+void redirect(OutputChannel* channel) {
+    redirected.store(channel);
+}
 
-void emit(const Message& message) { standardOutput().emit(message); }
-void flush() { standardOutput().flush(); }
-std::int64_t waiting() { return standardOutput().waiting(); }
+void emit(const Message& message) {
+    standardOutput().emit(message);
+}
+void flush() {
+    standardOutput().flush();
+}
+std::int64_t waiting() {
+    return standardOutput().waiting();
+}
 
 } // namespace Out
 

@@ -69,12 +69,13 @@ std::vector<Message> Request::objects(std::string_view key) const {
 
 // ---- Server ----
 
-Server::Server() : exitProcess([](int status) {
-    std::fflush(nullptr);
-    // Other threads (audio, the pool) may still run; ending without static destructors
-    // keeps them from touching destroyed state.
-    std::_Exit(status);
-}) {}
+Server::Server()
+    : exitProcess([](int status) {
+          std::fflush(nullptr);
+          // Other threads (audio, the pool) may still run; ending without static destructors
+          // keeps them from touching destroyed state.
+          std::_Exit(status);
+      }) {}
 
 Server& Server::shared() {
     static auto* server = new Server();
@@ -121,7 +122,9 @@ asio::awaitable<void> Server::handle(Message request) {
     --inFlight_;
 }
 
-asio::awaitable<Message> Server::ping(const Request&) { co_return Message{{"ok", true}}; }
+asio::awaitable<Message> Server::ping(const Request&) {
+    co_return Message{{"ok", true}};
+}
 
 asio::awaitable<Message> Server::permissions(const Request&) {
     // The checks talk to other services; they must not hold up the main loop.

@@ -3,7 +3,6 @@
 #include "base/Message.h"
 
 #include <asio/awaitable.hpp>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>

@@ -16,6 +16,8 @@ Integration& integration() {
     return *installed();
 }
 
-void install(std::unique_ptr<Integration> platform) { installed() = std::move(platform); }
+void install(std::unique_ptr<Integration> platform) {
+    installed() = std::move(platform);
+}
 
 } // namespace tarvine::platform

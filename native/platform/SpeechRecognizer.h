@@ -58,9 +58,10 @@ public:
     virtual bool isAvailable() = 0;
     virtual bool supportsOnDeviceRecognition() = 0;
 
-    virtual std::shared_ptr<RecognitionRequest> makeRequest(const RecognitionRequestOptions& options) = 0;
-    virtual std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
-                                                             RecognitionHandler handler) = 0;
+    virtual std::shared_ptr<RecognitionRequest>
+    makeRequest(const RecognitionRequestOptions& options) = 0;
+    virtual std::shared_ptr<RecognitionTask>
+    recognitionTask(std::shared_ptr<RecognitionRequest> request, RecognitionHandler handler) = 0;
 };
 
 class SpeechRecognition {

@@ -18,7 +18,8 @@ public:
     // `stoppedWithError` is told, on any thread, when the stream ends by itself, with the
     // platform's full description of why. Throws HelperError("No display") when there is
     // nothing to capture, PlatformError when capture is refused.
-    virtual void start(AudioSink output, std::function<void(const std::string&)> stoppedWithError) = 0;
+    virtual void start(AudioSink output,
+                       std::function<void(const std::string&)> stoppedWithError) = 0;
 
     // Returns at once; the stream winds down in the background and delivers nothing more.
     virtual void stop() = 0;

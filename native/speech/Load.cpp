@@ -18,7 +18,8 @@ void produce(std::int64_t lines) {
             words += "word ";
             Out::emit(Message{{"type", "partial"}, {"speaker", "them"}, {"text", words}});
         }
-        Out::emit(Message{{"type", "commit"}, {"speaker", "them"}, {"text", "line " + std::to_string(i)}});
+        Out::emit(Message{
+            {"type", "commit"}, {"speaker", "them"}, {"text", "line " + std::to_string(i)}});
     }
 }
 

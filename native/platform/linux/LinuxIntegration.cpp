@@ -51,7 +51,9 @@ public:
     platform::Permissions& permissions() override { return permissions_; }
     platform::WindowList& windowList() override { return windowList_; }
 
-    std::unique_ptr<platform::AudioEngine> makeAudioEngine() override { return pulse::makeAudioEngine(); }
+    std::unique_ptr<platform::AudioEngine> makeAudioEngine() override {
+        return pulse::makeAudioEngine();
+    }
     std::unique_ptr<platform::SystemAudioStream> makeSystemAudioStream() override {
         return pulse::makeSystemAudioStream();
     }

@@ -1,9 +1,8 @@
 #include "AccessibilityBus.h"
 
-#include <gio/gio.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <gio/gio.h>
 #include <string>
 
 namespace tarvine::adapters::atspi {
@@ -25,7 +24,8 @@ std::string sessionBusAddress() {
 GDBusConnection* connect(const std::string& address) {
     auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-    return g_dbus_connection_new_for_address_sync(address.c_str(), flags, nullptr, nullptr, nullptr);
+    return g_dbus_connection_new_for_address_sync(address.c_str(), flags, nullptr, nullptr,
+                                                  nullptr);
 }
 
 } // namespace

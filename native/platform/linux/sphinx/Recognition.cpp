@@ -1,5 +1,7 @@
 #include "Recognition.h"
 
 namespace tarvine::adapters::sphinx {
-std::unique_ptr<platform::SpeechRecognition> makeSpeechRecognition() { return nullptr; }
+std::unique_ptr<platform::SpeechRecognition> makeSpeechRecognition() {
+    return nullptr;
+}
 } // namespace tarvine::adapters::sphinx

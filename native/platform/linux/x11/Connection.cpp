@@ -6,7 +6,9 @@
 
 namespace tarvine::adapters::x11 {
 
-void FreeDeleter::operator()(void* p) const noexcept { std::free(p); }
+void FreeDeleter::operator()(void* p) const noexcept {
+    std::free(p);
+}
 
 std::unique_ptr<Connection> Connection::open() {
     // Without DISPLAY there is nothing to reach; xcb would only fail more slowly.
@@ -19,7 +21,8 @@ std::unique_ptr<Connection> Connection::open() {
         return nullptr;
     }
     auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber && roots.rem; ++i) xcb_screen_next(&roots);
+    for (int i = 0; i < screenNumber && roots.rem; ++i)
+        xcb_screen_next(&roots);
     if (!roots.rem) {
         xcb_disconnect(connection);
         return nullptr;
@@ -30,11 +33,14 @@ std::unique_ptr<Connection> Connection::open() {
 Connection::Connection(xcb_connection_t* connection, xcb_screen_t* screen)
     : connection_(connection), screen_(screen) {}
 
-Connection::~Connection() { xcb_disconnect(connection_); }
+Connection::~Connection() {
+    xcb_disconnect(connection_);
+}
 
 xcb_atom_t Connection::atom(const std::string& name) {
     if (auto found = atoms_.find(name); found != atoms_.end()) return found->second;
-    auto cookie = xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.c_str());
+    auto cookie =
+        xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.c_str());
     Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookie, nullptr));
     xcb_atom_t value = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     atoms_[name] = value;
@@ -42,8 +48,10 @@ xcb_atom_t Connection::atom(const std::string& name) {
 }
 
 bool Connection::hasExtension(const char* name) {
-    auto cookie = xcb_query_extension(connection_, static_cast<std::uint16_t>(std::strlen(name)), name);
-    Reply<xcb_query_extension_reply_t> reply(xcb_query_extension_reply(connection_, cookie, nullptr));
+    auto cookie =
+        xcb_query_extension(connection_, static_cast<std::uint16_t>(std::strlen(name)), name);
+    Reply<xcb_query_extension_reply_t> reply(
+        xcb_query_extension_reply(connection_, cookie, nullptr));
     return reply && reply->present;
 }
 
@@ -57,9 +65,8 @@ Reply<xcb_get_property_reply_t> property(xcb_connection_t* c, xcb_window_t windo
 
 } // namespace
 
-std::optional<std::vector<std::uint32_t>> Connection::cardinals(xcb_window_t window,
-                                                                const std::string& name,
-                                                                xcb_atom_t type) {
+std::optional<std::vector<std::uint32_t>>
+Connection::cardinals(xcb_window_t window, const std::string& name, xcb_atom_t type) {
     auto reply = property(connection_, window, atom(name), type, 1u << 20);
     if (!reply || reply->type != type || reply->format != 32) return std::nullopt;
     auto* values = static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()));

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <xcb/xcb.h>
-
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace tarvine::adapters::x11 {
 
@@ -29,8 +28,8 @@ public:
     bool hasExtension(const char* name);
 
     // Window properties; absent when the window lacks the property or it has another type.
-    std::optional<std::vector<std::uint32_t>> cardinals(xcb_window_t window, const std::string& property,
-                                                        xcb_atom_t type);
+    std::optional<std::vector<std::uint32_t>>
+    cardinals(xcb_window_t window, const std::string& property, xcb_atom_t type);
     std::optional<std::string> text(xcb_window_t window, const std::string& property);
     // WM_CLASS as (instance, class).
     std::optional<std::pair<std::string, std::string>> wmClass(xcb_window_t window);

@@ -6,7 +6,9 @@
 
 namespace tarvine::adapters::x11 {
 
-bool screenCapturePreflight() { return Connection::open() != nullptr; }
+bool screenCapturePreflight() {
+    return Connection::open() != nullptr;
+}
 
 bool inputMonitoringPreflight() {
     auto x = Connection::open();

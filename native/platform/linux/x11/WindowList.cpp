@@ -29,7 +29,8 @@ bool hasAtom(const std::optional<std::vector<std::uint32_t>>& list, xcb_atom_t a
 std::optional<Rect> frameBounds(Connection& x, xcb_window_t window, double scale) {
     auto geometryCookie = xcb_get_geometry(x.xcb(), window);
     auto translateCookie = xcb_translate_coordinates(x.xcb(), window, x.root(), 0, 0);
-    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(x.xcb(), geometryCookie, nullptr));
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(x.xcb(), geometryCookie, nullptr));
     Reply<xcb_translate_coordinates_reply_t> origin(
         xcb_translate_coordinates_reply(x.xcb(), translateCookie, nullptr));
     if (!geometry || !origin) return std::nullopt;
@@ -51,7 +52,8 @@ std::optional<Rect> frameBounds(Connection& x, xcb_window_t window, double scale
 std::optional<std::string> applicationName(Connection& x, xcb_window_t window) {
     auto wmClass = x.wmClass(window);
     if (!wmClass) return std::nullopt;
-    if (auto app = xdg::applicationForWindowClass(wmClass->first, wmClass->second)) return app->name;
+    if (auto app = xdg::applicationForWindowClass(wmClass->first, wmClass->second))
+        return app->name;
     if (!wmClass->second.empty()) return wmClass->second;
     return wmClass->first;
 }

@@ -26,8 +26,10 @@ std::vector<std::filesystem::path> applicationDirectories() {
     std::vector<std::filesystem::path> dirs;
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
-    if (dataHome && *dataHome) dirs.emplace_back(std::filesystem::path(dataHome) / "applications");
-    else if (home && *home) dirs.emplace_back(std::filesystem::path(home) / ".local/share/applications");
+    if (dataHome && *dataHome)
+        dirs.emplace_back(std::filesystem::path(dataHome) / "applications");
+    else if (home && *home)
+        dirs.emplace_back(std::filesystem::path(home) / ".local/share/applications");
     const char* dataDirs = std::getenv("XDG_DATA_DIRS");
     std::string list = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
     std::istringstream parts(list);
@@ -54,11 +56,16 @@ std::optional<Entry> readEntry(const std::filesystem::path& path) {
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq);
         std::string value = line.substr(eq + 1);
-        while (!key.empty() && key.back() == ' ') key.pop_back();
-        while (!value.empty() && value.front() == ' ') value.erase(value.begin());
-        if (key == "Name") entry.application.name = value;
-        else if (key == "Icon") entry.application.icon = value;
-        else if (key == "StartupWMClass") entry.startupWMClass = value;
+        while (!key.empty() && key.back() == ' ')
+            key.pop_back();
+        while (!value.empty() && value.front() == ' ')
+            value.erase(value.begin());
+        if (key == "Name")
+            entry.application.name = value;
+        else if (key == "Icon")
+            entry.application.icon = value;
+        else if (key == "StartupWMClass")
+            entry.startupWMClass = value;
     }
     if (entry.application.name.empty()) return std::nullopt;
     return entry;
@@ -78,9 +85,8 @@ std::optional<Application> applicationForWindowClass(const std::string& instance
             if (it->path().extension() != ".desktop") continue;
             auto entry = readEntry(it->path());
             if (!entry) continue;
-            if (!entry->startupWMClass.empty() &&
-                (lower(entry->startupWMClass) == wantedClass ||
-                 lower(entry->startupWMClass) == wantedInstance))
+            if (!entry->startupWMClass.empty() && (lower(entry->startupWMClass) == wantedClass ||
+                                                   lower(entry->startupWMClass) == wantedInstance))
                 return entry->application;
             const std::string id = lower(entry->application.id);
             if (!byFileName && (id == wantedClass || id == wantedInstance))
