@@ -81,6 +81,7 @@ FakeSystemAudioStream::~FakeSystemAudioStream() {
 void FakeSystemAudioStream::start(AudioSink output,
                                   std::function<void(const std::string&)> stoppedWithError) {
     ++state_->starts;
+    if (state_->startGate.valid()) state_->startGate.wait();
     if (state_->startError) std::rethrow_exception(state_->startError);
     state_->output = std::move(output);
     state_->stoppedWithError = std::move(stoppedWithError);

@@ -7,6 +7,7 @@
 #include "platform/SystemAudio.h"
 
 #include <exception>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@ private:
 struct FakeSystemAudioState {
     // Thrown by start() while set.
     std::exception_ptr startError;
+    // When valid, start() waits for it, as a slow server keeps the caller waiting.
+    std::shared_future<void> startGate;
     int starts = 0;
     int stops = 0;
     AudioSink output;

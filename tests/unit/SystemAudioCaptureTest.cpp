@@ -66,7 +66,7 @@ protected:
 
 } // namespace
 
-TEST_F(SystemAudioCaptureTest, NothingToCaptureIsNoDisplay) {
+TEST_F(SystemAudioCaptureTest, StartFailuresPassThroughAndLeaveNoStream) {
     platform->systemAudioFactory = nullptr;
     auto error = start();
     ASSERT_TRUE(error);
@@ -76,11 +76,12 @@ TEST_F(SystemAudioCaptureTest, NothingToCaptureIsNoDisplay) {
         EXPECT_STREQ(helper.what(), "No display");
     }
     EXPECT_FALSE(capture.capturing());
-}
 
-TEST_F(SystemAudioCaptureTest, RefusalIsThrownUnchangedAndTheStreamDropped) {
+    platform->systemAudioFactory = [state = stream] {
+        return std::make_unique<fakes::FakeSystemAudioStream>(state);
+    };
     stream->startError = std::make_exception_ptr(PlatformError("PulseAudio", "Access denied"));
-    auto error = start();
+    error = start();
     ASSERT_TRUE(error);
     try {
         std::rethrow_exception(error);
@@ -88,7 +89,7 @@ TEST_F(SystemAudioCaptureTest, RefusalIsThrownUnchangedAndTheStreamDropped) {
         EXPECT_EQ(platformError.description(), "PulseAudio: Access denied");
     }
     EXPECT_FALSE(capture.capturing());
-    EXPECT_TRUE(waitDestroyed());
+    EXPECT_TRUE(waitDestroyed()) << "the refused stream was kept";
 }
 
 TEST_F(SystemAudioCaptureTest, DeliversNonEmptyBuffersToTheCurrentSink) {
@@ -157,20 +158,7 @@ TEST_F(SystemAudioCaptureTest, StopWhileStartingLeavesAStreamForTheNextStop) {
     // The owner stops during the wait; the stream that then finishes starting delivers
     // nothing, and the owner's second stop releases it.
     std::promise<void> release;
-    auto gate = release.get_future().share();
-    platform->systemAudioFactory = [state = stream, gate] {
-        struct Slow : fakes::FakeSystemAudioStream {
-            using FakeSystemAudioStream::FakeSystemAudioStream;
-            std::shared_future<void> gate;
-            void start(AudioSink output, std::function<void(const std::string&)> failed) override {
-                gate.wait();
-                FakeSystemAudioStream::start(std::move(output), std::move(failed));
-            }
-        };
-        auto slow = std::make_unique<Slow>(state);
-        slow->gate = gate;
-        return slow;
-    };
+    stream->startGate = release.get_future().share();
     std::exception_ptr outcome;
     bool finished = false;
     asio::co_spawn(MainLoop::context(), capture.start(), [&](std::exception_ptr error) {
@@ -180,9 +168,8 @@ TEST_F(SystemAudioCaptureTest, StopWhileStartingLeavesAStreamForTheNextStop) {
     fakes::drainMainLoop();
     capture.stop();
     release.set_value();
-    auto& loop = MainLoop::context();
     for (int i = 0; i < 500 && !finished; ++i)
-        loop.run_one_for(10ms);
+        MainLoop::context().run_one_for(10ms);
     ASSERT_TRUE(finished);
     EXPECT_FALSE(outcome);
     stream->deliver(2048);
