@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <type_traits>
 
 namespace tarvine::MainLoop {
@@ -50,13 +51,23 @@ asio::thread_pool& pool();
 // Suspends the calling coroutine for `delay` without blocking the thread.
 asio::awaitable<void> sleep(Clock::duration delay);
 
+namespace detail {
+template <class R, class F> asio::awaitable<R> invokeShared(std::shared_ptr<F> fn) {
+    co_return (*fn)();
+}
+} // namespace detail
+
 // Runs a blocking function on the shared pool and resumes the coroutine on its own
 // executor with the result, or the exception the function threw.
+//
+// GCC 12 mishandles a lambda with captures that is a coroutine's by-value parameter, or a
+// temporary inside a co_await expression (it is copied bytewise, then destroyed twice), so
+// the function travels to the pool behind a shared_ptr, and callers pass a named lambda
+// (std::move(job)) whenever it captures anything with a destructor.
 template <class F> auto offload(F fn) -> asio::awaitable<std::invoke_result_t<F>> {
     using R = std::invoke_result_t<F>;
-    co_return co_await asio::co_spawn(
-        pool(), [fn = std::move(fn)]() mutable -> asio::awaitable<R> { co_return fn(); },
-        asio::use_awaitable);
+    return asio::co_spawn(pool(), detail::invokeShared<R>(std::make_shared<F>(std::move(fn))),
+                          asio::use_awaitable);
 }
 
 // Awaits two things concurrently and returns when both have finished.

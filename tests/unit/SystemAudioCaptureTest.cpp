@@ -1,0 +1,180 @@
+#include "speech/SystemAudioCapture.h"
+
+#include "FakeAudio.h"
+#include "FakePlatform.h"
+#include "base/HelperError.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace tarvine;
+using namespace std::chrono_literals;
+
+namespace {
+
+class SystemAudioCaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform = &fakes::installFakePlatform();
+        platform->systemAudioFactory = [state = stream] {
+            return std::make_unique<fakes::FakeSystemAudioStream>(state);
+        };
+        fakes::drainMainLoop();
+        capture.setSink([this](const PcmBufferRef& buffer) {
+            ++delivered;
+            lastFrames = buffer->frameLength();
+        });
+    }
+
+    // Runs start() on the main loop until it finishes; its exception, if any.
+    std::exception_ptr start() {
+        std::promise<std::exception_ptr> outcome;
+        auto done = outcome.get_future();
+        asio::co_spawn(MainLoop::context(), capture.start(),
+                       [&](std::exception_ptr error) { outcome.set_value(error); });
+        auto& loop = MainLoop::context();
+        loop.restart();
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (done.wait_for(0s) != std::future_status::ready &&
+               std::chrono::steady_clock::now() < deadline)
+            loop.run_one_for(10ms);
+        if (done.wait_for(0s) != std::future_status::ready) {
+            ADD_FAILURE() << "start() did not finish";
+            return nullptr;
+        }
+        return done.get();
+    }
+
+    // The pool releases a stopped stream in the background.
+    bool waitDestroyed() {
+        for (int i = 0; i < 500 && !stream->destroyed; ++i)
+            std::this_thread::sleep_for(2ms);
+        return stream->destroyed;
+    }
+
+    fakes::FakeIntegration* platform = nullptr;
+    std::shared_ptr<fakes::FakeSystemAudioState> stream =
+        std::make_shared<fakes::FakeSystemAudioState>();
+    fakes::LogCapture logs;
+    std::atomic<int> delivered{0};
+    std::uint32_t lastFrames = 0;
+    SystemAudioCapture capture;
+};
+
+} // namespace
+
+TEST_F(SystemAudioCaptureTest, StartFailuresPassThroughAndLeaveNoStream) {
+    platform->systemAudioFactory = nullptr;
+    auto error = start();
+    ASSERT_TRUE(error);
+    try {
+        std::rethrow_exception(error);
+    } catch (const HelperError& helper) {
+        EXPECT_STREQ(helper.what(), "No display");
+    }
+    EXPECT_FALSE(capture.capturing());
+
+    platform->systemAudioFactory = [state = stream] {
+        return std::make_unique<fakes::FakeSystemAudioStream>(state);
+    };
+    stream->startError = std::make_exception_ptr(PlatformError("PulseAudio", "Access denied"));
+    error = start();
+    ASSERT_TRUE(error);
+    try {
+        std::rethrow_exception(error);
+    } catch (const PlatformError& platformError) {
+        EXPECT_EQ(platformError.description(), "PulseAudio: Access denied");
+    }
+    EXPECT_FALSE(capture.capturing());
+    EXPECT_TRUE(waitDestroyed()) << "the refused stream was kept";
+}
+
+TEST_F(SystemAudioCaptureTest, DeliversNonEmptyBuffersToTheCurrentSink) {
+    ASSERT_FALSE(start());
+    EXPECT_TRUE(capture.capturing());
+    stream->deliver(2048);
+    stream->deliver(0);
+    stream->deliver(17);
+    EXPECT_EQ(delivered, 2);
+    EXPECT_EQ(lastFrames, 17u);
+    stream->output(nullptr); // a buffer the platform could not make
+    EXPECT_EQ(delivered, 2);
+
+    int replaced = 0;
+    capture.setSink([&](const PcmBufferRef&) { ++replaced; });
+    stream->deliver(5);
+    EXPECT_EQ(replaced, 1);
+    EXPECT_EQ(delivered, 2);
+}
+
+TEST_F(SystemAudioCaptureTest, StopBeforeStartOrTwiceOnlyClearsTheSink) {
+    capture.stop();
+    capture.stop();
+    EXPECT_EQ(stream->starts, 0);
+    EXPECT_EQ(stream->stops, 0);
+    // The sink is gone: starting now captures into nothing.
+    ASSERT_FALSE(start());
+    stream->deliver(2048);
+    EXPECT_EQ(delivered, 0);
+
+    capture.stop();
+    capture.stop();
+    EXPECT_EQ(stream->stops, 1);
+    EXPECT_FALSE(capture.capturing());
+    EXPECT_TRUE(waitDestroyed());
+}
+
+TEST_F(SystemAudioCaptureTest, NothingReachesTheSinkOnceStopReturns) {
+    ASSERT_FALSE(start());
+    std::atomic<bool> quit{false};
+    std::thread platformThread([&] {
+        while (!quit)
+            stream->deliver(64);
+    });
+    while (delivered < 100)
+        std::this_thread::yield();
+    capture.stop();
+    const int atStop = delivered;
+    std::this_thread::sleep_for(20ms);
+    quit = true;
+    platformThread.join();
+    EXPECT_EQ(delivered, atStop);
+}
+
+TEST_F(SystemAudioCaptureTest, StreamEndingByItselfIsOnlyLogged) {
+    ASSERT_FALSE(start());
+    stream->fail("PulseAudio: Connection terminated");
+    EXPECT_EQ(logs.take(),
+              std::vector<std::string>{"system audio stopped: PulseAudio: Connection terminated"});
+    EXPECT_TRUE(capture.capturing());
+    stream->deliver(10);
+    EXPECT_EQ(delivered, 1);
+}
+
+TEST_F(SystemAudioCaptureTest, StopWhileStartingLeavesAStreamForTheNextStop) {
+    // The owner stops during the wait; the stream that then finishes starting delivers
+    // nothing, and the owner's second stop releases it.
+    std::promise<void> release;
+    stream->startGate = release.get_future().share();
+    std::exception_ptr outcome;
+    bool finished = false;
+    asio::co_spawn(MainLoop::context(), capture.start(), [&](std::exception_ptr error) {
+        outcome = error;
+        finished = true;
+    });
+    fakes::drainMainLoop();
+    capture.stop();
+    release.set_value();
+    for (int i = 0; i < 500 && !finished; ++i)
+        MainLoop::context().run_one_for(10ms);
+    ASSERT_TRUE(finished);
+    EXPECT_FALSE(outcome);
+    stream->deliver(2048);
+    EXPECT_EQ(delivered, 0);
+    capture.stop();
+    EXPECT_EQ(stream->stops, 1);
+    EXPECT_TRUE(waitDestroyed());
+}
