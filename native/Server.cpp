@@ -151,10 +151,33 @@ void Server::run(int inputFd) {
 
 namespace {
 
+struct TooDeep {};
+
+// Requests are shallow; a line nested deeper than this is not one, and building it would
+// cost memory and time out of all proportion (a line of ten million brackets).
+constexpr int maxDepth = 256;
+
+Message parseRequest(const std::string& line) {
+    // A request is an object: anything else is skipped before the parser builds it.
+    auto first = line.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos || line[first] != '{') return nullptr;
+    try {
+        return Message::parse(
+            line,
+            [](int depth, Message::parse_event_t, Message&) {
+                if (depth > maxDepth) throw TooDeep{};
+                return true;
+            },
+            false);
+    } catch (const TooDeep&) {
+        return nullptr;
+    }
+}
+
 // Queues one line as a request when it is a JSON object; anything else is ignored.
 void dispatchLine(Server& server, std::string& line) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    Message request = Message::parse(line, nullptr, false);
+    Message request = parseRequest(line);
     if (!request.is_object()) return;
     asio::post(MainLoop::context(), [&server, request = std::move(request)]() mutable {
         MainLoop::spawn(server.handle(std::move(request)));

@@ -163,7 +163,7 @@ std::vector<Message> serve(const std::string& input) {
         server.run(fds[0]);
         // The loop must wait for the reader's jobs, as serve mode's does.
         auto guard = asio::make_work_guard(MainLoop::context());
-        MainLoop::context().run_for(std::chrono::seconds(20));
+        MainLoop::context().run_for(std::chrono::seconds(120));
         writer.join();
         ::close(fds[0]);
         Out::redirect(nullptr);
@@ -183,6 +183,7 @@ TEST(ServerReader, IgnoresEverythingThatIsNotAJsonObject) {
     input += "{\"id\":1,\"cmd\":\"ping\"}\r\n";
     input += "{\"id\":2,\"pad\":\"" + std::string(10 << 20, 'y') + "\",\"cmd\":\"ping\"}\n";
     input += std::string(10 << 20, '[') + "\n";
+    input += "{\"id\":4,\"a\":" + std::string(1 << 20, '[') + "\n";
     input += "{\"id\":3,\"cmd\":\"ping\"}"; // the last line needs no line feed
     auto replies = serve(input);
     ASSERT_EQ(replies.size(), 3u);
