@@ -50,13 +50,19 @@ asio::thread_pool& pool();
 // Suspends the calling coroutine for `delay` without blocking the thread.
 asio::awaitable<void> sleep(Clock::duration delay);
 
+namespace detail {
+template <class F> asio::awaitable<std::invoke_result_t<F>> invoke(F fn) {
+    co_return fn();
+}
+} // namespace detail
+
 // Runs a blocking function on the shared pool and resumes the coroutine on its own
 // executor with the result, or the exception the function threw.
+// Not a coroutine itself: GCC 12 destroys the captures of a coroutine lambda twice, and
+// likewise those of a lambda written inside a co_await expression. So callers make the
+// awaitable in a statement of its own (auto op = offload([..] {..}); co_await std::move(op);).
 template <class F> auto offload(F fn) -> asio::awaitable<std::invoke_result_t<F>> {
-    using R = std::invoke_result_t<F>;
-    co_return co_await asio::co_spawn(
-        pool(), [fn = std::move(fn)]() mutable -> asio::awaitable<R> { co_return fn(); },
-        asio::use_awaitable);
+    return asio::co_spawn(pool(), detail::invoke(std::move(fn)), asio::use_awaitable);
 }
 
 // Awaits two things concurrently and returns when both have finished.
