@@ -88,11 +88,9 @@ TEST_F(SpeechStreamTest, FinalResultCommitsTrimmedTextAndStartsAFreshTask) {
     EXPECT_TRUE(options.shouldReportPartialResults);
     EXPECT_TRUE(options.addsPunctuation);
     EXPECT_TRUE(options.requiresOnDeviceRecognition);
-}
 
-TEST_F(SpeechStreamTest, OnDeviceIsRequiredOnlyWhereSupported) {
     recognition.onDevice = false;
-    auto stream = open();
+    stream->rotate();
     EXPECT_FALSE(task().request->options.requiresOnDeviceRecognition);
 }
 
@@ -114,22 +112,18 @@ TEST_F(SpeechStreamTest, SilenceAfterTheLatestPartialCommitsOnce) {
     EXPECT_EQ(events.size(), 4u);
 }
 
-TEST_F(SpeechStreamTest, WhitespacePartialArmsTheTimerButCommitsNothing) {
+TEST_F(SpeechStreamTest, BlankPartialsCommitNothing) {
     auto stream = open();
+    task().partial(""); // changes nothing: no callback, no timer
+    drain();
+    advance(1500ms);
+    EXPECT_THAT(events, IsEmpty());
+
     task().partial("   ");
     drain();
     advance(1500ms);
     EXPECT_THAT(events, ElementsAre("partial:   ", "partial:"));
     EXPECT_EQ(recognition.tasks.size(), 2u);
-}
-
-TEST_F(SpeechStreamTest, EmptyPartialChangesNothing) {
-    auto stream = open();
-    task().partial("");
-    drain();
-    advance(1500ms);
-    EXPECT_THAT(events, IsEmpty());
-    EXPECT_EQ(recognition.tasks.size(), 1u);
 }
 
 TEST_F(SpeechStreamTest, TaskIsReplacedAfterFortyFiveSeconds) {
@@ -157,13 +151,19 @@ TEST_F(SpeechStreamTest, FailedTaskIsRetriedAfterOneSecond) {
     EXPECT_EQ(recognition.tasks.size(), 2u);
 }
 
-TEST_F(SpeechStreamTest, RetryIsDroppedAfterARotationOrAStop) {
+TEST_F(SpeechStreamTest, RetryOnlyFollowsAFailureWithoutResultWhileNothingChanged) {
+    auto withResult = open("With");
+    task().handler(platform::RecognitionResult{"", false}, platform::RecognitionError{"d", 2, "x"});
+    drain();
+    advance(1100ms);
+    EXPECT_EQ(recognition.tasks.size(), 1u);
+
     auto rotated = open();
     task().fail("d", 1, "x");
     drain();
     rotated->rotate();
     advance(1100ms);
-    EXPECT_EQ(recognition.tasks.size(), 2u);
+    EXPECT_EQ(recognition.tasks.size(), 3u);
 
     auto stopped = open("Them");
     const auto before = recognition.tasks.size();
@@ -172,14 +172,6 @@ TEST_F(SpeechStreamTest, RetryIsDroppedAfterARotationOrAStop) {
     stop(*stopped);
     advance(1100ms);
     EXPECT_EQ(recognition.tasks.size(), before);
-}
-
-TEST_F(SpeechStreamTest, ErrorWithAResultIsNotRetried) {
-    auto stream = open();
-    task().handler(platform::RecognitionResult{"", false}, platform::RecognitionError{"d", 2, "x"});
-    drain();
-    advance(1100ms);
-    EXPECT_EQ(recognition.tasks.size(), 1u);
 }
 
 TEST_F(SpeechStreamTest, LateCallbacksOfAnEndedTaskAreIgnored) {
