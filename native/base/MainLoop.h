@@ -63,7 +63,8 @@ template <class R, class F> asio::awaitable<R> invokeShared(std::shared_ptr<F> f
 // GCC 12 mishandles a lambda with captures that is a coroutine's by-value parameter, or a
 // temporary inside a co_await expression (it is copied bytewise, then destroyed twice), so
 // the function travels to the pool behind a shared_ptr, and callers pass a named lambda
-// (std::move(job)) whenever it captures anything with a destructor.
+// (std::move(job)) whenever it captures anything with a destructor, making the awaitable in a
+// statement of its own: auto op = offload(std::move(job)); co_await std::move(op);
 template <class F> auto offload(F fn) -> asio::awaitable<std::invoke_result_t<F>> {
     using R = std::invoke_result_t<F>;
     return asio::co_spawn(pool(), detail::invokeShared<R>(std::make_shared<F>(std::move(fn))),
