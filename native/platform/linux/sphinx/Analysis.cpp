@@ -36,9 +36,15 @@ public:
         if (!input || !results) throw failure("The analyzer needs an input and a results sequence");
         std::lock_guard guard(lock_);
         if (started_) throw failure("The analyzer has already been started");
-        // The model loads here, on the caller's worker, so that a failure reaches start().
-        decoder_ = std::make_unique<Decoder>(model_);
         started_ = true;
+        // The model loads here, on the caller's worker, so that a failure reaches start().
+        // The results end with it, so that nobody waits for them in vain.
+        try {
+            decoder_ = std::make_unique<Decoder>(model_);
+        } catch (...) {
+            results->finish();
+            throw;
+        }
         input_ = std::move(input);
         results_ = std::move(results);
         worker_ = std::thread([this] { run(); });

@@ -37,11 +37,15 @@ void engineLog(void*, err_lvl_t level, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    // Each message comes as a location prefix and then the text, which ends the line.
+    // A line may come in pieces; only the piece that ends it is kept, without the
+    // library's source location ("ERROR: \"file.c\", line 12: ").
     std::string line = text;
     if (line.empty() || line.back() != '\n') return;
     while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
         line.pop_back();
+    if (auto at = line.find("\", line "); at != std::string::npos) {
+        if (auto colon = line.find(": ", at); colon != std::string::npos) line.erase(0, colon + 2);
+    }
     if (!line.empty()) lastEngineError = line;
 }
 
