@@ -27,7 +27,8 @@ PlatformError failure(const std::string& description) {
 class Analyzer : public platform::SpeechAnalyzer {
 public:
     explicit Analyzer(Model model) : model_(std::move(model)) {}
-    ~Analyzer() override { stopWorker(); }
+    // An analyzer dropped while it runs stops as if cancelled, rather than leave its worker.
+    ~Analyzer() override { stop(cancelled_); }
 
     std::optional<AudioFormat> bestAvailableAudioFormat() override { return DecoderAudio::format; }
 
@@ -35,8 +36,11 @@ public:
                std::shared_ptr<platform::TranscriptionResults> results) override {
         if (!input || !results) throw failure("The analyzer needs an input and a results sequence");
         std::lock_guard guard(lock_);
-        if (started_) throw failure("The analyzer has already been started");
+        if (started_ || finished_)
+            throw failure(started_ ? "The analyzer has already been started"
+                                   : "The analyzer has already finished");
         started_ = true;
+        results_ = results;
         // The model loads here, on the caller's worker, so that a failure reaches start().
         // The results end with it, so that nobody waits for them in vain.
         try {
@@ -45,31 +49,39 @@ public:
             results->finish();
             throw;
         }
+        if (cancelled_) {
+            results->finish();
+            throw failure("The analyzer was cancelled while starting");
+        }
         input_ = std::move(input);
-        results_ = std::move(results);
         worker_ = std::thread([this] { run(); });
     }
 
     void finalizeAndFinishThroughEndOfInput() override {
         // Input that is still open ends once nothing more arrives, rather than never.
-        finalizing_ = true;
-        stopWorker();
+        stop(finalizing_);
         std::lock_guard guard(lock_);
-        if (results_) results_->finish();
         if (error_) std::rethrow_exception(error_);
     }
 
-    void cancelAndFinishNow() override {
-        cancelled_ = true;
-        stopWorker();
-        std::lock_guard guard(lock_);
-        if (results_) results_->finish();
-    }
+    void cancelAndFinishNow() override { stop(cancelled_); }
 
 private:
-    void stopWorker() {
-        std::lock_guard guard(joinLock_);
-        if (worker_.joinable()) worker_.join();
+    // Raises `flag` for the worker, waits for it and ends the results.
+    void stop(std::atomic<bool>& flag) {
+        flag = true;
+        std::shared_ptr<platform::TranscriptionResults> results;
+        {
+            // Waits for a start in progress; none begins afterwards.
+            std::lock_guard guard(lock_);
+            finished_ = true;
+            results = results_;
+        }
+        {
+            std::lock_guard guard(joinLock_);
+            if (worker_.joinable()) worker_.join();
+        }
+        if (results) results->finish();
     }
 
     void run() {
@@ -119,15 +131,16 @@ private:
     }
 
     const Model model_;
-    std::mutex lock_; // guards the fields below that start() sets
+    std::mutex lock_; // guards the fields below, which start() sets
     bool started_ = false;
+    bool finished_ = false;
     std::unique_ptr<Decoder> decoder_;
     std::shared_ptr<platform::AnalyzerInputSequence> input_;
     std::shared_ptr<platform::TranscriptionResults> results_;
     std::exception_ptr error_;
 
     std::mutex joinLock_;
-    std::thread worker_;
+    std::thread worker_; // set under lock_ by start(), joined under joinLock_
     std::atomic<bool> cancelled_ = false;
     std::atomic<bool> finalizing_ = false;
 };
