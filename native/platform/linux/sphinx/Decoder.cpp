@@ -30,6 +30,16 @@ constexpr std::size_t pieceSamples = 2048;
 // The configuration listing bypasses the callback and is silenced with the log file.
 thread_local std::string lastEngineError;
 
+// The library ends the process (exit) right after reporting a fatal error, which a damaged
+// model file provokes. While a model loads, such a report is thrown instead, through the
+// library's frames (which carry unwind tables), and the load fails as an engine error; what
+// the library had allocated for it is lost.
+thread_local bool loading = false;
+
+struct FatalEngineError {
+    std::string message;
+};
+
 void engineLog(void*, err_lvl_t level, const char* format, ...) {
     if (level < ERR_WARN) return;
     char text[512];
@@ -40,13 +50,15 @@ void engineLog(void*, err_lvl_t level, const char* format, ...) {
     // A line may come in pieces; only the piece that ends it is kept, without the
     // library's source location ("ERROR: \"file.c\", line 12: ").
     std::string line = text;
-    if (line.empty() || line.back() != '\n') return;
+    if (line.empty() || (line.back() != '\n' && level != ERR_FATAL)) return;
     while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
         line.pop_back();
+    std::replace(line.begin(), line.end(), '\n', ' ');
     if (auto at = line.find("\", line "); at != std::string::npos) {
         if (auto colon = line.find(": ", at); colon != std::string::npos) line.erase(0, colon + 2);
     }
     if (!line.empty()) lastEngineError = line;
+    if (level == ERR_FATAL && loading) throw FatalEngineError{lastEngineError};
 }
 
 void quietLibrary() {
@@ -75,8 +87,14 @@ Decoder::Decoder(const Model& model) : locale_(model.locale) {
                     "-vad_startspeech", vadStartSpeech, "-vad_prespeech", vadPreSpeech,
                     "-vad_postspeech", vadPostSpeech, "-vad_threshold", vadThreshold, nullptr);
     if (!config) throw engineError("cannot configure the decoder for " + model.locale);
-    decoder_ = ps_init(config);
-    cmd_ln_free_r(config); // the decoder keeps its own reference
+    loading = true;
+    try {
+        decoder_ = ps_init(config);
+    } catch (const FatalEngineError&) {
+        decoder_ = nullptr;
+    }
+    loading = false;
+    cmd_ln_free_r(config); // a decoder keeps its own reference
     if (!decoder_) throw engineError("cannot load the speech model for " + model.locale);
 }
 
