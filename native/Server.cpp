@@ -4,6 +4,8 @@
 #include "PermissionReport.h"
 #include "base/MainLoop.h"
 #include "platform/Platform.h"
+#include "speech/SpeechText.h"
+#include "speech/Transcriber.h"
 
 #include <cerrno>
 #include <cmath>
@@ -87,6 +89,11 @@ const Server::Command* Server::find(std::string_view name) {
     static const std::map<std::string, Command, std::less<>> commands = {
         {"ping", &Server::ping},
         {"permissions", &Server::permissions},
+        {"listen.start", &Server::listenStart},
+        {"listen.pause", &Server::listenPause},
+        {"listen.stop", &Server::listenStop},
+        {"dictate.start", &Server::dictateStart},
+        {"dictate.stop", &Server::dictateStop},
     };
     auto found = commands.find(name);
     return found == commands.end() ? nullptr : &found->second;
@@ -111,14 +118,17 @@ asio::awaitable<void> Server::handle(Message request) {
     }
     ++inFlight_;
     Message body;
+    Request members(request);
     try {
-        body = co_await (this->**command)(Request(request));
+        body = co_await (this->**command)(members);
     } catch (const std::exception& error) {
         body = {{"ok", false}, {"error", error.what()}};
     } catch (...) {
         body = {{"ok", false}, {"error", "unknown error"}};
     }
     reply(id, std::move(body));
+    for (const auto& event : members.followUps())
+        Out::emit(event);
     --inFlight_;
 }
 
@@ -140,9 +150,123 @@ asio::awaitable<void> Server::shutdown() {
     auto deadline = MainLoop::Clock::now() + shutdownGrace;
     while (inFlight_ > 0 && MainLoop::Clock::now() < deadline)
         co_await MainLoop::sleep(std::chrono::milliseconds(5));
+    // A listening session commits what it still holds; a dictation session is left alone.
+    if (auto session = transcriber) co_await session->stop();
     Out::flush();
     exitProcess(0);
     co_return;
+}
+
+// ---- Listening and dictation ----
+
+asio::awaitable<Message> Server::listenStart(const Request& request) {
+    std::string locale = request.string("locale", "en-US");
+    auto old = transcriber;
+    auto t = Transcriber::make(locale, true);
+    t->onPartial = [](Speaker speaker, const std::string& text) {
+        Out::emit({{"type", "partial"}, {"speaker", rawValue(speaker)}, {"text", text}});
+    };
+    t->onCommit = [](Speaker speaker, const std::string& text) {
+        Out::emit({{"type", "commit"}, {"speaker", rawValue(speaker)}, {"text", text}});
+    };
+    t->onError = [](const std::string& message) {
+        Out::emit({{"type", "error"}, {"message", message}});
+    };
+    transcriber = t; // before any wait, so that later commands see the newest session
+    if (old) co_await old->stop();
+    std::string failure;
+    bool failed = false;
+    try {
+        co_await t->open();
+    } catch (const std::exception& error) {
+        failed = true;
+        failure = error.what();
+    }
+    if (failed) {
+        co_await t->stop();
+        if (transcriber == t) transcriber.reset();
+        co_return Message{{"ok", false}, {"error", failure}};
+    }
+    // A stop or a newer start during open() may have missed what open() started after it.
+    if (t->stopped()) co_await t->stop();
+    co_return Message{{"ok", true}};
+}
+
+asio::awaitable<Message> Server::listenPause(const Request& request) {
+    bool paused = request.boolean("paused", true);
+    if (transcriber) transcriber->setPaused(paused);
+    co_return Message{{"ok", true}};
+}
+
+asio::awaitable<Message> Server::listenStop(const Request& request) {
+    auto t = std::move(transcriber);
+    transcriber.reset();
+    if (t) co_await t->stop();
+    request.followReplyWith({{"type", "stopped"}});
+    co_return Message{{"ok", true}};
+}
+
+void Server::throttleLevel(float level) {
+    auto now = MainLoop::Clock::now();
+    if (lastLevelAt != MainLoop::Clock::time_point::min() &&
+        now - lastLevelAt <= std::chrono::milliseconds(60))
+        return;
+    lastLevelAt = now;
+    Out::emit({{"type", "dictation.level"}, {"level", level}});
+}
+
+asio::awaitable<Message> Server::dictateStart(const Request& request) {
+    std::string locale = request.string("locale", "en-US");
+    auto old = dictation;
+    auto d = Transcriber::make(locale, false);
+    d->onPartial = [this](Speaker, const std::string& text) { dictationPartial = text; };
+    d->onCommit = [this](Speaker, const std::string& text) {
+        dictationText.push_back(text);
+        dictationPartial.clear();
+    };
+    d->onError = [](const std::string& message) {
+        Out::emit({{"type", "dictation.error"}, {"message", message}});
+    };
+    d->onLevel = [this](float level) { MainLoop::post([this, level] { throttleLevel(level); }); };
+    dictation = d;
+    if (old) co_await old->stop();
+    // Cleared only after the old session has stopped: what it committed while stopping is
+    // not part of the new dictation.
+    dictationText.clear();
+    dictationPartial.clear();
+    std::string failure;
+    bool failed = false;
+    try {
+        co_await d->open();
+    } catch (const std::exception& error) {
+        failed = true;
+        failure = error.what();
+    }
+    if (failed) {
+        co_await d->stop();
+        if (dictation == d) dictation.reset();
+        co_return Message{{"ok", false}, {"error", failure}};
+    }
+    if (d->stopped()) co_await d->stop();
+    co_return Message{{"ok", true}};
+}
+
+asio::awaitable<Message> Server::dictateStop(const Request& request) {
+    bool cancel = request.boolean("cancel", false);
+    auto d = std::move(dictation);
+    dictation.reset();
+    if (d) co_await d->stop(); // segments committed while stopping still count
+    std::vector<std::string> segments = std::move(dictationText);
+    if (!dictationPartial.empty()) segments.push_back(dictationPartial);
+    dictationText.clear();
+    dictationPartial.clear();
+    std::string text;
+    if (!cancel) {
+        for (std::size_t i = 0; i < segments.size(); ++i)
+            text += (i ? " " : "") + segments[i];
+        text = SpeechText::trimmed(text);
+    }
+    co_return Message{{"ok", true}, {"text", text}};
 }
 
 void Server::run(int inputFd) {

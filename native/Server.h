@@ -1,17 +1,21 @@
 #pragma once
 
+#include "base/MainLoop.h"
 #include "base/Message.h"
 
 #include <asio/awaitable.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvine {
+
+class Transcriber;
 
 // A request's command members, read as the type each command gives them; a missing member,
 // or one of another JSON type, takes the command's default.
@@ -25,9 +29,15 @@ public:
     std::string string(std::string_view key, const std::string& fallback) const;
     std::vector<Message> objects(std::string_view key) const;
 
+    // An event to send right after the reply (a reply cannot be followed otherwise, since
+    // the server sends it when the command returns).
+    void followReplyWith(Message event) const { followUps_.push_back(std::move(event)); }
+    const std::vector<Message>& followUps() const { return followUps_; }
+
 private:
     const Message* member(std::string_view key) const;
     const Message& body_;
+    mutable std::vector<Message> followUps_;
 };
 
 // The serve protocol: reads one JSON request per line, runs each as a job on the main loop,
@@ -57,6 +67,16 @@ public:
     // How long the end of input waits for requests still being answered.
     static constexpr std::chrono::seconds shutdownGrace{10};
 
+    // The listening and dictation sessions; main loop only.
+    std::shared_ptr<Transcriber> transcriber;
+    std::shared_ptr<Transcriber> dictation;
+    std::vector<std::string> dictationText;
+    std::string dictationPartial;
+    MainLoop::Clock::time_point lastLevelAt = MainLoop::Clock::time_point::min();
+
+    // Emits a dictation level unless one went out less than 60 ms ago. Main loop.
+    void throttleLevel(float level);
+
 private:
     Server();
 
@@ -68,6 +88,11 @@ private:
 
     asio::awaitable<Message> ping(const Request& request);
     asio::awaitable<Message> permissions(const Request& request);
+    asio::awaitable<Message> listenStart(const Request& request);
+    asio::awaitable<Message> listenPause(const Request& request);
+    asio::awaitable<Message> listenStop(const Request& request);
+    asio::awaitable<Message> dictateStart(const Request& request);
+    asio::awaitable<Message> dictateStop(const Request& request);
 };
 
 } // namespace tarvine

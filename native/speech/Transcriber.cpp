@@ -1,0 +1,249 @@
+#include "Transcriber.h"
+
+#include "AnalyzerStream.h"
+#include "MicCapture.h"
+#include "Out.h"
+#include "SpeechStream.h"
+#include "SystemAudioCapture.h"
+#include "base/HelperError.h"
+#include "base/MainLoop.h"
+#include "platform/Permissions.h"
+#include "platform/Platform.h"
+#include "platform/SpeechRecognizer.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+namespace tarvine {
+
+namespace {
+
+void log(const std::string& message) {
+    Out::emit({{"type", "log"}, {"message", message}});
+}
+
+std::string localized(const std::exception& error) {
+    return error.what();
+}
+
+} // namespace
+
+std::shared_ptr<Transcriber> Transcriber::make(std::string locale, bool includeSystem) {
+    return std::shared_ptr<Transcriber>(new Transcriber(std::move(locale), includeSystem));
+}
+
+Transcriber::Transcriber(std::string locale, bool includeSystem)
+    : locale_(std::move(locale)), includeSystem_(includeSystem), analyzer_(usesAnalyzer()),
+      mic_(MicCapture::make()), system_(std::make_unique<SystemAudioCapture>()) {}
+
+Transcriber::~Transcriber() = default;
+
+bool Transcriber::usesAnalyzer() {
+    const char* engine = std::getenv("TARVINE_SPEECH_ENGINE");
+    if (engine && std::string(engine) == "recognizer") return false;
+    return platform::integration().speechAnalysis() != nullptr;
+}
+
+asio::awaitable<bool> Transcriber::requestSpeechAuth() {
+    co_return co_await MainLoop::offload([] {
+        auto* recognition = platform::integration().speechRecognition();
+        return recognition && recognition->requestAuthorization();
+    });
+}
+
+float Transcriber::level(const PcmBuffer& buffer) {
+    const float* samples = buffer.floatChannelData(0);
+    const std::uint32_t frames = buffer.frameLength();
+    if (!samples || frames == 0) return -1;
+    float sum = 0;
+    for (std::uint32_t i = 0; i < frames; ++i)
+        sum += samples[i] * samples[i];
+    float value = std::sqrt(sum / static_cast<float>(frames)) * 8;
+    if (std::isnan(value) || value > 1.0f) return 1.0f;
+    return value;
+}
+
+void Transcriber::error(const std::string& message) {
+    if (onError) onError(message);
+}
+
+AudioSink Transcriber::micSink(AudioSink engineSink) {
+    std::weak_ptr<Transcriber> weak = weak_from_this();
+    return [weak, engineSink = std::move(engineSink)](const PcmBufferRef& buffer) {
+        engineSink(buffer);
+        auto self = weak.lock();
+        if (!self || !self->onLevel) return;
+        float value = level(*buffer);
+        if (value >= 0) self->onLevel(value);
+    };
+}
+
+std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
+                                                                std::string failurePrefix) {
+    auto stream = AnalyzerStream::make(locale_, std::string(channelName(speaker)), true);
+    std::weak_ptr<Transcriber> weak = weak_from_this();
+    stream->onCommit = [weak, speaker](const std::string& text) {
+        if (auto self = weak.lock(); self && self->onCommit) self->onCommit(speaker, text);
+    };
+    stream->onPartial = [weak, speaker](const std::string& text) {
+        if (auto self = weak.lock(); self && self->onPartial) self->onPartial(speaker, text);
+    };
+    stream->onFailure = [weak,
+                         failurePrefix = std::move(failurePrefix)](std::exception_ptr failure) {
+        if (auto self = weak.lock())
+            self->error(failurePrefix + AnalyzerStream::localizedDescription(failure));
+    };
+    return stream;
+}
+
+std::shared_ptr<SpeechStream> Transcriber::makeStream(Speaker speaker) {
+    auto stream = SpeechStream::make(locale_, std::string(channelName(speaker)));
+    std::weak_ptr<Transcriber> weak = weak_from_this();
+    stream->onPartial = [weak, speaker](const std::string& text) {
+        if (auto self = weak.lock(); self && self->onPartial) self->onPartial(speaker, text);
+    };
+    stream->onCommit = [weak, speaker](const std::string& text) {
+        if (auto self = weak.lock(); self && self->onCommit) self->onCommit(speaker, text);
+    };
+    return stream;
+}
+
+asio::awaitable<void> Transcriber::open() {
+    auto self = shared_from_this(); // the session outlives every wait below
+    log("listen: start locale=" + locale_);
+    bool micAllowed = co_await MainLoop::offload(
+        [] { return platform::integration().permissions().requestMicrophoneAccess(); });
+    log(std::string("listen: micAllowed=") + (micAllowed ? "true" : "false"));
+    if (stopped_) co_return;
+    if (analyzer_)
+        co_await openWithAnalyzer(micAllowed);
+    else
+        co_await openWithRecognizer(micAllowed);
+}
+
+asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
+    if (includeSystem_) {
+        them26_ = makeAnalyzerStream(Speaker::them, "Transcription of the other side stopped: ");
+        auto them = them26_;
+        co_await them->start();
+        if (stopped_) {
+            co_await them->finish();
+            co_return;
+        }
+        system_->setSink([weak = std::weak_ptr(them)](const PcmBufferRef& buffer) {
+            if (auto stream = weak.lock()) stream->append(buffer);
+        });
+        try {
+            co_await system_->start();
+            log("listen: system audio started");
+        } catch (const std::exception& failure) {
+            log("listen: system audio FAILED " + describe(failure));
+            error("System audio unavailable (grant Screen & System Audio Recording): " +
+                  localized(failure));
+        }
+        if (stopped_) co_return;
+        if (!micAllowed) {
+            error("Microphone permission denied — only system audio will be transcribed.");
+            co_return;
+        }
+    } else if (!micAllowed) {
+        throw HelperError(
+            "Microphone permission denied. Enable it in System Settings ▸ Privacy & Security.");
+    }
+
+    me26_ = makeAnalyzerStream(Speaker::me, "Transcription of your microphone stopped: ");
+    auto me = me26_;
+    co_await me->start();
+    if (stopped_) {
+        co_await me->finish();
+        co_return;
+    }
+    try {
+        mic_->start(micSink([weak = std::weak_ptr(me)](const PcmBufferRef& buffer) {
+            if (auto stream = weak.lock()) stream->append(buffer);
+        }));
+        log("listen: mic started");
+    } catch (const std::exception& failure) {
+        log("listen: mic FAILED " + describe(failure));
+        error("Microphone unavailable: " + localized(failure));
+    }
+}
+
+asio::awaitable<void> Transcriber::openWithRecognizer(bool micAllowed) {
+    if (!co_await requestSpeechAuth())
+        throw HelperError("Speech Recognition permission denied. Enable it in System Settings ▸ "
+                          "Privacy & Security.");
+    if (stopped_) co_return;
+    if (includeSystem_) {
+        them_ = makeStream(Speaker::them);
+        them_->running = true;
+        them_->rotate();
+        system_->setSink([weak = std::weak_ptr(them_)](const PcmBufferRef& buffer) {
+            if (auto stream = weak.lock()) stream->requestBox.append(buffer);
+        });
+        try {
+            co_await system_->start();
+        } catch (const std::exception& failure) {
+            error("System audio unavailable (grant Screen Recording permission): " +
+                  localized(failure));
+        }
+        if (stopped_ || !micAllowed) co_return;
+    } else if (!micAllowed) {
+        // Nothing would be transcribed; say so rather than return a silent session.
+        throw HelperError(
+            "Microphone permission denied. Enable it in System Settings ▸ Privacy & Security.");
+    }
+    me_ = makeStream(Speaker::me);
+    me_->running = true;
+    me_->rotate();
+    try {
+        mic_->start(micSink([weak = std::weak_ptr(me_)](const PcmBufferRef& buffer) {
+            if (auto stream = weak.lock()) stream->requestBox.append(buffer);
+        }));
+    } catch (const std::exception& failure) {
+        error("Microphone unavailable: " + localized(failure));
+    }
+}
+
+void Transcriber::setPaused(bool paused) {
+    for (const auto& stream : {me_, them_}) {
+        if (!stream) continue;
+        {
+            std::lock_guard guard(stream->requestBox.lock);
+            stream->requestBox._paused = paused;
+        }
+        if (paused) stream->rotate();
+    }
+    if (!analyzer_) return;
+    for (const auto& stream : {me26_, them26_}) {
+        if (!stream) continue;
+        std::lock_guard guard(stream->lock);
+        stream->paused = paused;
+    }
+}
+
+asio::awaitable<void> Transcriber::stop() {
+    auto self = shared_from_this();
+    stopped_ = true;
+    mic_->stop();
+    system_->stop();
+    for (const auto& stream : {me_, them_}) {
+        if (!stream) continue;
+        stream->running = false;
+        stream->rotate();
+        stream->invalidateTimers();
+    }
+    me_.reset();
+    them_.reset();
+    auto me = std::move(me26_);
+    auto them = std::move(them26_);
+    if (me && them)
+        co_await MainLoop::both(me->finish(), them->finish());
+    else if (me)
+        co_await me->finish();
+    else if (them)
+        co_await them->finish();
+}
+
+} // namespace tarvine
