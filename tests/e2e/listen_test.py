@@ -133,12 +133,25 @@ class Listening(unittest.TestCase):
             self.assertIsNotNone(restarted)
             events = self.play_and_collect(self.files[1][0], "other_feed")
             self.assertLess(word_error_rate(SENTENCES[1], commits(events, "me")), 0.5)
+            # Removing the source in use: the capture restarts on whatever input is left.
+            self.unload("module-remap-source", "other_mic")
+            subprocess.run(["pactl", "set-default-source", "mic"], check=True)
+            restarted = self.server.wait_for(
+                lambda m: m.get("type") == "log" and m["message"].startswith("listen: mic restarted ("), timeout=10)
+            self.assertIsNotNone(restarted)
+            events = self.play_and_collect(self.files[0][0], "mic_feed")
+            self.assertLess(word_error_rate(SENTENCES[0], commits(events, "me")), 0.5)
         finally:
             subprocess.run(["pactl", "set-default-source", "mic"], check=True)
-            for module in subprocess.run(["pactl", "list", "short", "modules"], capture_output=True,
-                                         text=True).stdout.splitlines():
-                if "other_feed" in module or "other_mic" in module:
-                    subprocess.run(["pactl", "unload-module", module.split()[0]])
+            self.unload("module-remap-source", "other_mic")
+            self.unload("module-null-sink", "other_feed")
+
+    @staticmethod
+    def unload(module_name, argument):
+        for module in subprocess.run(["pactl", "list", "short", "modules"], capture_output=True,
+                                     text=True).stdout.splitlines():
+            if module_name in module and argument in module:
+                subprocess.run(["pactl", "unload-module", module.split()[0]], capture_output=True)
 
 
 class WithoutSoundServer(unittest.TestCase):
