@@ -79,16 +79,26 @@ AudioSink Transcriber::micSink(AudioSink engineSink) {
     };
 }
 
+namespace {
+
+// Both engines report text per channel; the session passes it on with the channel's speaker.
+template <class Stream>
+void forwardText(Stream& stream, const std::weak_ptr<Transcriber>& weak, Speaker speaker) {
+    stream.onPartial = [weak, speaker](const std::string& text) {
+        if (auto self = weak.lock(); self && self->onPartial) self->onPartial(speaker, text);
+    };
+    stream.onCommit = [weak, speaker](const std::string& text) {
+        if (auto self = weak.lock(); self && self->onCommit) self->onCommit(speaker, text);
+    };
+}
+
+} // namespace
+
 std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
                                                                 std::string failurePrefix) {
     auto stream = AnalyzerStream::make(locale_, std::string(channelName(speaker)), true);
     std::weak_ptr<Transcriber> weak = weak_from_this();
-    stream->onCommit = [weak, speaker](const std::string& text) {
-        if (auto self = weak.lock(); self && self->onCommit) self->onCommit(speaker, text);
-    };
-    stream->onPartial = [weak, speaker](const std::string& text) {
-        if (auto self = weak.lock(); self && self->onPartial) self->onPartial(speaker, text);
-    };
+    forwardText(*stream, weak, speaker);
     stream->onFailure = [weak,
                          failurePrefix = std::move(failurePrefix)](std::exception_ptr failure) {
         if (auto self = weak.lock())
@@ -99,13 +109,7 @@ std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
 
 std::shared_ptr<SpeechStream> Transcriber::makeStream(Speaker speaker) {
     auto stream = SpeechStream::make(locale_, std::string(channelName(speaker)));
-    std::weak_ptr<Transcriber> weak = weak_from_this();
-    stream->onPartial = [weak, speaker](const std::string& text) {
-        if (auto self = weak.lock(); self && self->onPartial) self->onPartial(speaker, text);
-    };
-    stream->onCommit = [weak, speaker](const std::string& text) {
-        if (auto self = weak.lock(); self && self->onCommit) self->onCommit(speaker, text);
-    };
+    forwardText(*stream, weak_from_this(), speaker);
     return stream;
 }
 

@@ -213,27 +213,11 @@ void PulseAudioEngine::start() {
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(blockFrames_ * pa_frame_size(&spec));
-    // A stream that would be moved elsewhere when its source goes fails instead: the
-    // configuration change restarts capture on whatever the default input then is.
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(stream, defaults->source.c_str(), &attributes, flags) < 0) {
-        std::string why = connection.errorText();
+    try {
+        connection.connectRecord(stream, defaults->source, attributes, deadline);
+    } catch (const PlatformError&) {
         closeStream();
-        throw PlatformError(domain, why);
-    }
-    connection.waitFor(
-        [&] {
-            const pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        deadline);
-    if (pa_stream_get_state(stream) != PA_STREAM_READY) {
-        PlatformError error = pa_stream_get_state(stream) == PA_STREAM_CREATING
-                                  ? PlatformError(domain, pa_strerror(PA_ERR_TIMEOUT))
-                                  : PlatformError(domain, connection.errorText());
-        closeStream();
-        throw error;
+        throw;
     }
     streamReady_ = true;
 }

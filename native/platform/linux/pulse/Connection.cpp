@@ -173,4 +173,23 @@ std::optional<std::string> Connection::sinkMonitor(const std::string& name, Dead
     return answer.value;
 }
 
+void Connection::connectRecord(pa_stream* stream, const std::string& device,
+                               const pa_buffer_attr& attributes, Deadline deadline) {
+    // A stream that would be moved elsewhere when its device goes fails instead: the owner
+    // then decides what to capture next.
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream, device.c_str(), &attributes, flags) < 0)
+        throw PlatformError("PulseAudio", errorText());
+    waitFor(
+        [&] {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        },
+        deadline);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_CREATING) throw PlatformError("PulseAudio", pa_strerror(PA_ERR_TIMEOUT));
+    if (state != PA_STREAM_READY) throw PlatformError("PulseAudio", errorText());
+}
+
 } // namespace tarvine::adapters::pulse

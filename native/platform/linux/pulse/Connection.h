@@ -78,6 +78,12 @@ public:
     bool complete(pa_operation* operation, Deadline deadline);
 
     std::optional<ServerDefaults> serverDefaults(Deadline deadline);
+
+    // Connects `stream` for recording from `device` with small fragments, in low-latency
+    // mode and never moved to another device, and waits until it is ready. Throws
+    // PlatformError (PulseAudio's description, or a time-out) when it is not.
+    void connectRecord(pa_stream* stream, const std::string& device,
+                       const pa_buffer_attr& attributes, Deadline deadline);
     std::optional<SourceDetails> source(const std::string& name, Deadline deadline);
     // The name of the monitor source of the named sink.
     std::optional<std::string> sinkMonitor(const std::string& name, Deadline deadline);

@@ -122,26 +122,11 @@ void PulseSystemAudioStream::start(AudioSink output,
     attributes.fragsize = fragmentFrames * static_cast<std::uint32_t>(sizeof(float));
     // The server converts to 48 kHz mono; a stream whose output goes away ends (and says so)
     // rather than moving to whatever else plays.
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(stream_, monitor->c_str(), &attributes, flags) < 0) {
-        PlatformError error(domain, connection.errorText());
+    try {
+        connection.connectRecord(stream_, *monitor, attributes, deadline);
+    } catch (const PlatformError&) {
         closeStream();
-        throw error;
-    }
-    pa_stream* stream = stream_;
-    connection.waitFor(
-        [&] {
-            const pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        deadline);
-    if (pa_stream_get_state(stream) != PA_STREAM_READY) {
-        PlatformError error = pa_stream_get_state(stream) == PA_STREAM_CREATING
-                                  ? PlatformError(domain, pa_strerror(PA_ERR_TIMEOUT))
-                                  : PlatformError(domain, connection.errorText());
-        closeStream();
-        throw error;
+        throw;
     }
     streamReady_ = true;
     connection.onLost([this](const std::string& why) { report(why); });
