@@ -47,6 +47,7 @@ protected:
         server.lastLevelAt = MainLoop::Clock::time_point::min();
         drain();
         platform->recognition = nullptr;
+        platform->analysis = nullptr;
     }
 
     void send(Message request) { MainLoop::spawn(Server::shared().handle(std::move(request))); }
@@ -90,6 +91,7 @@ protected:
     std::shared_ptr<fakes::FakeSystemAudioState> system =
         std::make_shared<fakes::FakeSystemAudioState>();
     fakes::FakeRecognition recognition;
+    fakes::FakeAnalysis analysis; // installed by the tests that want the analyzer engine
 };
 
 const Message ok = {{"ok", true}};
@@ -215,6 +217,22 @@ TEST_F(ListenCommandsTest, NewDictationDropsWhatTheOldOneCommittedWhileStopping)
     EXPECT_NE(Server::shared().dictation, old);
     EXPECT_THAT(Server::shared().dictationText, IsEmpty());
     EXPECT_EQ(request({{"id", 3}, {"cmd", "dictate.stop"}})["text"], "");
+}
+
+// The analyzer engine gives the main loop back while a session stops, so a new dictation can
+// start before the stopping one has collected its text.
+TEST_F(ListenCommandsTest, DictationToggledOffAndOnAtOnceKeepsItsText) {
+    platform->analysis = &analysis;
+    EXPECT_EQ(request({{"id", 1}, {"cmd", "dictate.start"}}), withId(1, ok));
+    analysis.deliver("Kept words.", true);
+    ASSERT_TRUE(runUntil([] { return Server::shared().dictationText.size() == 1; }));
+    send({{"id", 2}, {"cmd", "dictate.stop"}});
+    send({{"id", 3}, {"cmd", "dictate.stop"}});
+    send({{"id", 4}, {"cmd", "dictate.start"}});
+    EXPECT_EQ(awaitReply(2), withId(2, {{"ok", true}, {"text", "Kept words."}}));
+    EXPECT_EQ(awaitReply(3), withId(3, {{"ok", true}, {"text", ""}}));
+    EXPECT_EQ(awaitReply(4), withId(4, ok));
+    EXPECT_EQ(request({{"id", 5}, {"cmd", "dictate.stop"}})["text"], "");
 }
 
 TEST_F(ListenCommandsTest, DictationLevelsAreThrottledToOneInSixtyMilliseconds) {
