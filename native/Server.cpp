@@ -230,6 +230,7 @@ asio::awaitable<Message> Server::dictateStart(const Request& request) {
     d->onLevel = [this](float level) { MainLoop::post([this, level] { throttleLevel(level); }); };
     dictation = d;
     if (old) co_await old->stop();
+    co_await dictationStopsFinished();
     // Cleared only after the old session has stopped: what it committed while stopping is
     // not part of the new dictation.
     dictationText.clear();
@@ -251,11 +252,22 @@ asio::awaitable<Message> Server::dictateStart(const Request& request) {
     co_return Message{{"ok", true}};
 }
 
+asio::awaitable<void> Server::dictationStopsFinished() {
+    while (dictationStopping_ > 0)
+        co_await MainLoop::sleep(std::chrono::milliseconds(5));
+}
+
 asio::awaitable<Message> Server::dictateStop(const Request& request) {
     bool cancel = request.boolean("cancel", false);
     auto d = std::move(dictation);
     dictation.reset();
-    if (d) co_await d->stop(); // segments committed while stopping still count
+    if (d) {
+        ++dictationStopping_;
+        co_await d->stop(); // segments committed while stopping still count
+        --dictationStopping_;
+    } else {
+        co_await dictationStopsFinished();
+    }
     std::vector<std::string> segments = std::move(dictationText);
     if (!dictationPartial.empty()) segments.push_back(dictationPartial);
     dictationText.clear();

@@ -93,6 +93,12 @@ private:
     asio::awaitable<Message> listenStop(const Request& request);
     asio::awaitable<Message> dictateStart(const Request& request);
     asio::awaitable<Message> dictateStop(const Request& request);
+
+    // "dictate.stop" requests still waiting for their session to stop. Their text is taken
+    // only once the stop is over, so a "dictate.start" (which clears the text) or a second
+    // "dictate.stop" (which takes it) arriving meanwhile waits for them first.
+    int dictationStopping_ = 0;
+    asio::awaitable<void> dictationStopsFinished();
 };
 
 } // namespace tarvine

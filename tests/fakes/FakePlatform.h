@@ -9,6 +9,7 @@
 #include "platform/WindowList.h"
 
 #include <functional>
+#include <future>
 
 namespace tarvine::fakes {
 
@@ -19,9 +20,14 @@ public:
     bool input = false;
     bool accessibility = false;
     bool microphoneAccess = true;
+    // When valid, the microphone request waits for it, as a user takes time to answer.
+    std::shared_future<void> microphoneGate;
 
     AuthorizationStatus microphoneAuthorization() override { return microphone; }
-    bool requestMicrophoneAccess() override { return microphoneAccess; }
+    bool requestMicrophoneAccess() override {
+        if (microphoneGate.valid()) microphoneGate.wait();
+        return microphoneAccess;
+    }
     bool screenCapturePreflight() override { return screen; }
     bool listenEventPreflight() override { return input; }
     bool accessibilityTrusted() override { return accessibility; }

@@ -67,6 +67,7 @@ public:
 
     void start(std::shared_ptr<platform::AnalyzerInputSequence> input,
                std::shared_ptr<platform::TranscriptionResults> results) override {
+        results_ = results;
         {
             std::lock_guard guard(owner_.lock_);
             owner_.input_ = std::move(input);
@@ -78,19 +79,22 @@ public:
     void finalizeAndFinishThroughEndOfInput() override {
         ++owner_.finalizes;
         if (owner_.finalizeError) std::rethrow_exception(owner_.finalizeError);
+        if (!results_) return;
         if (owner_.resultsErrorOnFinalize)
-            owner_.results()->fail(owner_.resultsErrorOnFinalize);
+            results_->fail(owner_.resultsErrorOnFinalize);
         else
-            owner_.results()->finish();
+            results_->finish();
     }
 
     void cancelAndFinishNow() override {
         ++owner_.cancels;
-        if (auto results = owner_.results()) results->finish();
+        if (results_) results_->finish();
     }
 
 private:
     FakeAnalysis& owner_;
+    // Its own results: another analyzer may have started since.
+    std::shared_ptr<platform::TranscriptionResults> results_;
 };
 
 std::optional<std::string> FakeAnalysis::supportedLocale(const std::string& identifier) {

@@ -79,6 +79,12 @@ std::vector<std::string> OutputCapture::logsContaining(const std::string& part) 
     return matching;
 }
 
+std::vector<Message> OutputCapture::messages() {
+    sync();
+    std::lock_guard guard(lock_);
+    return messages_;
+}
+
 void OutputCapture::clear() {
     sync();
     std::lock_guard guard(lock_);

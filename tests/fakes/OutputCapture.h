@@ -24,6 +24,8 @@ public:
     std::vector<std::string> logs();
     // Those containing `part`.
     std::vector<std::string> logsContaining(const std::string& part);
+    // Every line emitted before the call, in order.
+    std::vector<Message> messages();
     // Forgets everything read so far.
     void clear();
 
