@@ -12,8 +12,6 @@ namespace {
 
 // A backlog of this many pending messages or more sheds the disposable event types.
 constexpr std::int64_t dropThreshold = 255;
-// Enough lines per system call to amortise it, few enough to keep the counter live.
-constexpr std::size_t maxBatch = 64;
 
 } // namespace
 
@@ -43,25 +41,26 @@ void OutputChannel::emit(const Message& message) {
         if (waiting_ > dropThreshold && disposable) return;
         ++waiting_;
     }
-    std::string bytes;
+    // Serialised into a buffer that the thread keeps, so that a flood allocates nothing per line.
+    thread_local std::string line;
     try {
         // Text from the desktop may hold invalid UTF-8; replacing it keeps the line (and a
         // reply the host waits for) instead of losing it.
-        bytes = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        line = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } catch (const std::exception&) {
         std::lock_guard guard(lock_);
         --waiting_;
         return;
     }
-    bytes.push_back('\n');
-    enqueue(Job{std::move(bytes)});
-}
-
-void OutputChannel::enqueue(Job job) {
+    line.push_back('\n');
     bool wake;
     {
         std::lock_guard guard(queueLock_);
-        queue_.push_back(std::move(job));
+        queue_.bytes.append(line);
+        queue_.ends.push_back(queue_.bytes.size());
+        // One huge reply should not pin its size in every emitting thread for good.
+        if (line.capacity() > (1u << 20)) std::string().swap(line);
+        ++queued_;
         wake = writerIdle_;
         writerIdle_ = false;
     }
@@ -70,10 +69,9 @@ void OutputChannel::enqueue(Job job) {
 }
 
 void OutputChannel::flush() {
-    std::promise<void> flushed;
-    auto done = flushed.get_future();
-    enqueue(Job{{}, &flushed});
-    done.wait();
+    std::unique_lock guard(queueLock_);
+    const std::uint64_t target = queued_;
+    linesWritten_.wait(guard, [&] { return written_ >= target; });
 }
 
 std::int64_t OutputChannel::waiting() {
@@ -82,76 +80,47 @@ std::int64_t OutputChannel::waiting() {
 }
 
 void OutputChannel::writerLoop() {
-    std::deque<Job> batch;
+    Lines batch;
     for (;;) {
         {
             std::unique_lock guard(queueLock_);
-            while (!closing_ && queue_.empty()) {
+            while (!closing_ && queue_.ends.empty()) {
                 writerIdle_ = true;
                 queueReady_.wait(guard);
             }
-            if (queue_.empty()) return;
-            while (!queue_.empty() && batch.size() < maxBatch) {
-                batch.push_back(std::move(queue_.front()));
-                queue_.pop_front();
-            }
+            if (queue_.ends.empty()) return;
+            // Swapping keeps both buffers' capacity: after warm-up nothing is allocated.
+            std::swap(batch, queue_);
         }
-        writeBatch(batch);
-        batch.clear();
+        write(batch);
+        batch.bytes.clear();
+        batch.ends.clear();
     }
 }
 
-// Writes consecutive lines with one writev where it can; each line's counter is released
-// as soon as its last byte is written, and a flush marker completes only after every line
-// before it.
-void OutputChannel::writeBatch(std::deque<Job>& batch) {
-    std::size_t next = 0;
-    std::size_t offset = 0; // bytes of batch[next] already written
-    bool failed = false;
-    while (next < batch.size()) {
-        if (batch[next].flushed) {
-            batch[next].flushed->set_value();
-            ++next;
-            continue;
-        }
-        iovec parts[maxBatch];
-        int count = 0;
-        for (std::size_t i = next; i < batch.size() && !batch[i].flushed; ++i) {
-            const std::string& bytes = batch[i].bytes;
-            std::size_t skip = i == next ? offset : 0;
-            parts[count++] = {const_cast<char*>(bytes.data() + skip), bytes.size() - skip};
-        }
-        ssize_t written = failed ? -1 : ::writev(fd_, parts, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) {
-            // A closed or broken output is not reported; the lines are counted as done.
-            failed = true;
-            written = 0;
-            offset = 0;
-            std::size_t done = 0;
-            while (next < batch.size() && !batch[next].flushed)
-                ++next, ++done;
+// Writes the batch with as few system calls as the pipe allows; each line's counter is
+// released as soon as its last byte is written.
+void OutputChannel::write(Lines& batch) {
+    std::size_t offset = 0;
+    std::size_t line = 0;
+    while (line < batch.ends.size()) {
+        ssize_t count = ::write(fd_, batch.bytes.data() + offset, batch.bytes.size() - offset);
+        if (count < 0 && errno == EINTR) continue;
+        // A closed or broken output is not reported; its lines are counted as done.
+        offset = count < 0 ? batch.bytes.size() : offset + static_cast<std::size_t>(count);
+        std::size_t done = 0;
+        while (line < batch.ends.size() && batch.ends[line] <= offset)
+            ++line, ++done;
+        if (done == 0) continue;
+        {
             std::lock_guard guard(lock_);
             waiting_ -= static_cast<std::int64_t>(done);
-            continue;
         }
-        auto remaining = static_cast<std::size_t>(written);
-        std::int64_t done = 0;
-        while (next < batch.size() && !batch[next].flushed) {
-            std::size_t left = batch[next].bytes.size() - offset;
-            if (remaining < left) {
-                offset += remaining;
-                break;
-            }
-            remaining -= left;
-            offset = 0;
-            ++next;
-            ++done;
+        {
+            std::lock_guard guard(queueLock_);
+            written_ += done;
         }
-        if (done > 0) {
-            std::lock_guard guard(lock_);
-            waiting_ -= done;
-        }
+        linesWritten_.notify_all();
     }
 }
 

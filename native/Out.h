@@ -4,11 +4,10 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tarvine {
 
@@ -31,22 +30,25 @@ public:
     static bool isDisposable(const Message& message);
 
 private:
-    struct Job {
+    // Lines queued for the writer: their bytes back to back, and where each line ends.
+    struct Lines {
         std::string bytes;
-        std::promise<void>* flushed = nullptr;
+        std::vector<std::size_t> ends;
     };
 
-    void enqueue(Job job);
     void writerLoop();
-    void writeBatch(std::deque<Job>& batch);
+    void write(Lines& batch);
 
     const int fd_;
     std::mutex lock_;
     std::int64_t waiting_ = 0;
 
     std::mutex queueLock_;
-    std::condition_variable queueReady_;
-    std::deque<Job> queue_;
+    std::condition_variable queueReady_;   // lines to write, or closing
+    std::condition_variable linesWritten_; // for flush()
+    Lines queue_;
+    std::uint64_t queued_ = 0;  // lines ever queued
+    std::uint64_t written_ = 0; // lines ever written (or given up on)
     bool closing_ = false;
     bool writerIdle_ = false; // the writer sleeps and needs a wake-up
 
