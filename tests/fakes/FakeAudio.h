@@ -84,27 +84,4 @@ private:
     std::shared_ptr<FakeSystemAudioState> state_;
 };
 
-// Collects the "log" events the code under test emits, by sending the output channel into a
-// pipe for as long as it lives.
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    // The messages of every log event written so far (and not yet taken).
-    std::vector<std::string> take();
-
-private:
-    int fds_[2];
-    std::unique_ptr<OutputChannel> channel_;
-    std::string pending_;
-};
-
-// Runs whatever is ready on the main loop.
-void drainMainLoop();
-// Moves the program's clock forward and runs the timers that became due.
-void advanceClock(MainLoop::Clock::duration by);
-
 } // namespace tarvine::fakes

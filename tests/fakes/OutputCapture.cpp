@@ -62,14 +62,20 @@ void OutputCapture::sync() {
     marked_.wait(guard, [&] { return marksSeen_ >= mark; });
 }
 
-std::vector<std::string> OutputCapture::logs() {
-    sync();
-    std::lock_guard guard(lock_);
+namespace {
+std::vector<std::string> logMessages(const std::vector<Message>& messages) {
     std::vector<std::string> lines;
-    for (const auto& message : messages_)
+    for (const auto& message : messages)
         if (message.is_object() && message.value("type", "") == "log")
             lines.push_back(message.value("message", ""));
     return lines;
+}
+} // namespace
+
+std::vector<std::string> OutputCapture::logs() {
+    sync();
+    std::lock_guard guard(lock_);
+    return logMessages(messages_);
 }
 
 std::vector<std::string> OutputCapture::logsContaining(const std::string& part) {
@@ -83,6 +89,14 @@ std::vector<Message> OutputCapture::messages() {
     sync();
     std::lock_guard guard(lock_);
     return messages_;
+}
+
+std::vector<std::string> OutputCapture::take() {
+    sync();
+    std::lock_guard guard(lock_);
+    auto lines = logMessages(messages_);
+    messages_.clear();
+    return lines;
 }
 
 void OutputCapture::clear() {

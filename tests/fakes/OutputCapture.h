@@ -28,6 +28,8 @@ public:
     std::vector<Message> messages();
     // Forgets everything read so far.
     void clear();
+    // The log messages since the last take() or clear(), forgetting them.
+    std::vector<std::string> take();
 
 private:
     void readLines();

@@ -2,6 +2,8 @@
 
 #include "FakeAudio.h"
 #include "FakePlatform.h"
+#include "LoopDriver.h"
+#include "OutputCapture.h"
 #include "base/HelperError.h"
 
 #include <chrono>
@@ -23,12 +25,12 @@ protected:
         platform.audioEngineFactory = [state = engine] {
             return std::make_unique<fakes::FakeAudioEngine>(state);
         };
-        fakes::drainMainLoop();
+        fakes::loop::drain();
         capture = MicCapture::make();
     }
     void TearDown() override {
         capture.reset();
-        fakes::drainMainLoop();
+        fakes::loop::drain();
     }
 
     void startCounting() {
@@ -41,13 +43,13 @@ protected:
     // The restart that a configuration change causes.
     std::vector<std::string> changeAndRun() {
         engine->changeConfiguration();
-        fakes::drainMainLoop();
+        fakes::loop::drain();
         return logs.take();
     }
 
     std::shared_ptr<fakes::FakeAudioEngineState> engine =
         std::make_shared<fakes::FakeAudioEngineState>();
-    fakes::LogCapture logs;
+    fakes::OutputCapture logs;
     std::shared_ptr<MicCapture> capture;
     int delivered = 0;
     std::uint32_t lastFrames = 0;
@@ -138,7 +140,7 @@ TEST_F(MicCaptureTest, NotificationArrivingAfterStopChangesNothing) {
     engine->changeConfiguration(); // queued, runs only after stop
     capture->stop();
     MainLoop::post(handler);
-    fakes::drainMainLoop();
+    fakes::loop::drain();
     EXPECT_EQ(engine->count("start"), 1);
     EXPECT_TRUE(logs.take().empty());
 }
@@ -160,19 +162,19 @@ TEST_F(MicCaptureTest, GivesUpAfterElevenFailuresOneSecondApart) {
     engine->format = AudioFormat{};
     EXPECT_EQ(changeAndRun(), std::vector<std::string>{failed(1)});
     for (int count = 2; count <= 11; ++count) {
-        fakes::advanceClock(900ms);
+        fakes::loop::advance(900ms);
         EXPECT_TRUE(logs.take().empty()) << "retry " << count << " came early";
-        fakes::advanceClock(100ms);
+        fakes::loop::advance(100ms);
         EXPECT_EQ(logs.take(), std::vector<std::string>{failed(count)});
     }
-    fakes::advanceClock(5s);
+    fakes::loop::advance(5s);
     EXPECT_TRUE(logs.take().empty()) << "kept retrying after giving up";
     EXPECT_TRUE(capture->running());
     EXPECT_FALSE(engine->started);
 
     // Still running, so a later change makes exactly one more attempt.
     EXPECT_EQ(changeAndRun(), std::vector<std::string>{failed(12)});
-    fakes::advanceClock(5s);
+    fakes::loop::advance(5s);
     EXPECT_TRUE(logs.take().empty());
 }
 
@@ -180,14 +182,14 @@ TEST_F(MicCaptureTest, SuccessResetsTheFailureCount) {
     startCounting();
     engine->format = AudioFormat{};
     changeAndRun();
-    fakes::advanceClock(1s);
+    fakes::loop::advance(1s);
     EXPECT_EQ(logs.take(), std::vector<std::string>{failed(2)});
     engine->format = AudioFormat{48000, 1};
-    fakes::advanceClock(1s);
+    fakes::loop::advance(1s);
     EXPECT_EQ(logs.take(), std::vector<std::string>{
                                "listen: mic restarted (<AudioFormat: 1 ch, 48000 Hz, Float32>)"});
     EXPECT_EQ(capture->retries(), 0);
-    fakes::advanceClock(5s);
+    fakes::loop::advance(5s);
     EXPECT_TRUE(logs.take().empty()) << "a retry survived the success";
 
     engine->startError = std::make_exception_ptr(PlatformError("PulseAudio", "No such entity"));
@@ -199,11 +201,11 @@ TEST_F(MicCaptureTest, ChangeDuringPendingRetryReplacesIt) {
     startCounting();
     engine->format = AudioFormat{};
     changeAndRun();
-    fakes::advanceClock(500ms);
+    fakes::loop::advance(500ms);
     EXPECT_EQ(changeAndRun(), std::vector<std::string>{failed(2)});
-    fakes::advanceClock(600ms);
+    fakes::loop::advance(600ms);
     EXPECT_TRUE(logs.take().empty()) << "the replaced retry still ran";
-    fakes::advanceClock(400ms);
+    fakes::loop::advance(400ms);
     EXPECT_EQ(logs.take(), std::vector<std::string>{failed(3)});
 }
 
@@ -212,7 +214,7 @@ TEST_F(MicCaptureTest, StopOrDropEndsPendingRetries) {
     engine->format = AudioFormat{};
     changeAndRun();
     capture->stop();
-    fakes::advanceClock(2s);
+    fakes::loop::advance(2s);
     EXPECT_TRUE(logs.take().empty());
 
     engine->format = AudioFormat{48000, 1};
@@ -221,6 +223,6 @@ TEST_F(MicCaptureTest, StopOrDropEndsPendingRetries) {
     changeAndRun();
     capture.reset();
     EXPECT_TRUE(engine->destroyed);
-    fakes::advanceClock(2s);
+    fakes::loop::advance(2s);
     EXPECT_TRUE(logs.take().empty());
 }

@@ -2,6 +2,8 @@
 
 #include "FakeAudio.h"
 #include "FakePlatform.h"
+#include "LoopDriver.h"
+#include "OutputCapture.h"
 #include "base/HelperError.h"
 
 #include <atomic>
@@ -22,7 +24,7 @@ protected:
         platform->systemAudioFactory = [state = stream] {
             return std::make_unique<fakes::FakeSystemAudioStream>(state);
         };
-        fakes::drainMainLoop();
+        fakes::loop::drain();
         capture.setSink([this](const PcmBufferRef& buffer) {
             ++delivered;
             lastFrames = buffer->frameLength();
@@ -58,7 +60,7 @@ protected:
     fakes::FakeIntegration* platform = nullptr;
     std::shared_ptr<fakes::FakeSystemAudioState> stream =
         std::make_shared<fakes::FakeSystemAudioState>();
-    fakes::LogCapture logs;
+    fakes::OutputCapture logs;
     std::atomic<int> delivered{0};
     std::uint32_t lastFrames = 0;
     SystemAudioCapture capture;
@@ -165,7 +167,7 @@ TEST_F(SystemAudioCaptureTest, StopWhileStartingLeavesAStreamForTheNextStop) {
         outcome = error;
         finished = true;
     });
-    fakes::drainMainLoop();
+    fakes::loop::drain();
     capture.stop();
     release.set_value();
     for (int i = 0; i < 500 && !finished; ++i)

@@ -145,7 +145,7 @@ AudioFormat PulseAudioEngine::inputFormat() {
     auto source = connection->source(defaults->source, deadline);
     // The monitor of an output is what the computer plays, not a microphone.
     if (!source || source->monitor) return {};
-    return AudioFormat{static_cast<double>(source->spec.rate), source->spec.channels,
+    return AudioFormat{static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels,
                        CommonFormat::pcmFloat32, false};
 }
 
@@ -181,20 +181,20 @@ void PulseAudioEngine::start() {
 
     AudioFormat format = tapFormat_;
     if (!(format.sampleRate > 0) || format.channelCount == 0)
-        format = AudioFormat{static_cast<double>(source->spec.rate), source->spec.channels};
+        format = AudioFormat{static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
     format.commonFormat = CommonFormat::pcmFloat32;
     format.interleaved = false;
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(format.sampleRate),
+    const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(format.sampleRate),
                               static_cast<std::uint8_t>(format.channelCount)};
-    if (format.channelCount > PA_CHANNELS_MAX || !pa_sample_spec_valid(&spec))
+    if (format.channelCount > PA_CHANNELS_MAX || !pa_sample_spec_valid(&sampleSpec))
         throw PlatformError(domain, pa_strerror(PA_ERR_INVALID));
     // The source's own channel map when the channel count is its own, so that nothing is
     // remixed on the way.
     pa_channel_map map = source->map;
-    if (map.channels != spec.channels)
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    if (map.channels != sampleSpec.channels)
+        pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
 
-    pa_stream* stream = pa_stream_new(connection.context(), "Microphone", &spec, &map);
+    pa_stream* stream = pa_stream_new(connection.context(), "Microphone", &sampleSpec, &map);
     if (!stream) throw PlatformError(domain, connection.errorText());
     stream_ = stream;
     streamReady_ = false;
@@ -212,7 +212,7 @@ void PulseAudioEngine::start() {
     attributes.tlength = static_cast<std::uint32_t>(-1);
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(blockFrames_ * pa_frame_size(&spec));
+    attributes.fragsize = static_cast<std::uint32_t>(blockFrames_ * pa_frame_size(&sampleSpec));
     try {
         connection.connectRecord(stream, defaults->source, attributes, deadline);
     } catch (const PlatformError&) {

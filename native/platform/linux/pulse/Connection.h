@@ -26,7 +26,7 @@ struct ServerDefaults {
 
 struct SourceDetails {
     std::uint32_t index = PA_INVALID_INDEX;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     pa_channel_map map{};
     bool monitor = false;
 };

@@ -107,10 +107,10 @@ void PulseSystemAudioStream::start(AudioSink output,
         throw HelperError("No display"); // the default output went away meanwhile
     }
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, rate, 1};
+    const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, rate, 1};
     pa_channel_map map;
     pa_channel_map_init_mono(&map);
-    stream_ = pa_stream_new(connection.context(), "System audio", &spec, &map);
+    stream_ = pa_stream_new(connection.context(), "System audio", &sampleSpec, &map);
     if (!stream_) throw PlatformError(domain, connection.errorText());
     pa_stream_set_state_callback(stream_, streamState, this);
     pa_stream_set_read_callback(stream_, streamRead, this);
