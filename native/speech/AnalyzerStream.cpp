@@ -1,6 +1,7 @@
 #include "AnalyzerStream.h"
 
 #include "SpeechText.h"
+#include "base/AudioFile.h"
 #include "base/HelperError.h"
 #include "platform/Platform.h"
 
@@ -10,7 +11,6 @@
 #include <filesystem>
 #include <limits>
 #include <pwd.h>
-#include <sndfile.h>
 #include <thread>
 #include <unistd.h>
 
@@ -76,83 +76,6 @@ struct AnalyzerStream::ResultsTask {
     // Main loop only.
     bool ended = false;
     std::vector<std::shared_ptr<MainLoop::Timer>> waiters;
-};
-
-struct AnalyzerStream::DebugRecording {
-    static std::unique_ptr<DebugRecording> open(const fs::path& path, const AudioFormat& format) {
-        SF_INFO info{};
-        switch (format.commonFormat) {
-        case CommonFormat::pcmFloat32:
-            info.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-            break;
-        case CommonFormat::pcmFloat64:
-            info.format = SF_FORMAT_CAF | SF_FORMAT_DOUBLE;
-            break;
-        case CommonFormat::pcmInt16:
-            info.format = SF_FORMAT_CAF | SF_FORMAT_PCM_16;
-            break;
-        case CommonFormat::pcmInt32:
-            info.format = SF_FORMAT_CAF | SF_FORMAT_PCM_32;
-            break;
-        case CommonFormat::other:
-            return nullptr;
-        }
-        if (!std::isfinite(format.sampleRate) || format.sampleRate < 1 ||
-            format.sampleRate > std::numeric_limits<int>::max() || format.channelCount == 0 ||
-            format.channelCount > 1024)
-            return nullptr;
-        info.samplerate = static_cast<int>(format.sampleRate);
-        info.channels = static_cast<int>(format.channelCount);
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-        if (!file) return nullptr;
-        return std::unique_ptr<DebugRecording>(new DebugRecording(file, format));
-    }
-
-    ~DebugRecording() { sf_close(file); }
-
-    // Write errors are of no consequence to transcription and are ignored.
-    void write(const PcmBuffer& buffer) {
-        if (buffer.format() != format) return;
-        switch (format.commonFormat) {
-        case CommonFormat::pcmFloat32:
-            writeFrames<float>(buffer, sf_writef_float);
-            break;
-        case CommonFormat::pcmFloat64:
-            writeFrames<double>(buffer, sf_writef_double);
-            break;
-        case CommonFormat::pcmInt16:
-            writeFrames<short>(buffer, sf_writef_short);
-            break;
-        case CommonFormat::pcmInt32:
-            writeFrames<int>(buffer, sf_writef_int);
-            break;
-        case CommonFormat::other:
-            break;
-        }
-    }
-
-private:
-    DebugRecording(SNDFILE* opened, const AudioFormat& recorded) : file(opened), format(recorded) {}
-
-    // libsndfile takes interleaved frames; deinterleaved planes are gathered first.
-    template <class T, class Writer> void writeFrames(const PcmBuffer& buffer, Writer writer) {
-        const std::uint32_t channels = format.channelCount;
-        const sf_count_t count = buffer.frameLength();
-        if (format.interleaved || channels == 1) {
-            writer(file, reinterpret_cast<const T*>(buffer.plane(0)), count);
-            return;
-        }
-        std::vector<T> frames(static_cast<std::size_t>(count) * channels);
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            const T* plane = reinterpret_cast<const T*>(buffer.plane(c));
-            for (sf_count_t f = 0; f < count; ++f)
-                frames[static_cast<std::size_t>(f) * channels + c] = plane[f];
-        }
-        writer(file, frames.data(), count);
-    }
-
-    SNDFILE* file;
-    AudioFormat format;
 };
 
 AnalyzerStream::AnalyzerStream(std::string locale_, std::string name_, bool live)
@@ -265,7 +188,11 @@ void AnalyzerStream::openDebugRecording(const AudioFormat& format) {
     std::error_code ignored;
     fs::create_directories(path.parent_path(), ignored);
     fs::remove(path, ignored);
-    auto file = DebugRecording::open(path, format);
+    std::unique_ptr<AudioFile> file;
+    try {
+        file = AudioFile::forWriting(path.string(), format);
+    } catch (const PlatformError&) {
+    }
     SpeechText::log(name,
                     "debug audio -> " + path.filename().string() + " " + (file ? "ok" : "FAILED"));
     std::lock_guard guard(debugLock);

@@ -16,6 +16,8 @@
 
 namespace tarvine {
 
+class AudioFile;
+
 // One audio source ("Me", "Them", "File") on the analyzer engine: buffers go in from the
 // owner's thread, converted to the engine's preferred format; volatile text, final segments
 // and a failure of the results come back on the main loop. Owned by a std::shared_ptr.
@@ -71,7 +73,6 @@ public:
 
 private:
     struct ResultsTask;
-    struct DebugRecording;
 
     bool endInput();
     void openDebugRecording(const AudioFormat& format);
@@ -99,7 +100,7 @@ private:
     // The debug recording is written by the feeding thread and closed by finish().
     std::mutex debugLock;
     std::atomic<bool> recording{false};
-    std::unique_ptr<DebugRecording> debugFile;
+    std::unique_ptr<AudioFile> debugFile;
 
     const std::size_t backlog;
 };
