@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <sys/uio.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace tarvine {
@@ -80,6 +80,7 @@ std::int64_t OutputChannel::waiting() {
 }
 
 void OutputChannel::writerLoop() {
+    pthread_setname_np(pthread_self(), "tarvine.stdout");
     Lines batch;
     for (;;) {
         {
