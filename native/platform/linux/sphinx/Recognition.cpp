@@ -147,7 +147,7 @@ private:
 
 // One utterance of a request, decoded on a thread of its own. The handler gets partials,
 // then exactly one last call: a final result, or an error (also when cancelled).
-class Task : public platform::RecognitionTask {
+class Task final : public platform::RecognitionTask {
 public:
     Task(std::shared_ptr<DecoderPool> pool, std::shared_ptr<Request> request,
          platform::RecognitionHandler handler)
