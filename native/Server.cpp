@@ -174,21 +174,28 @@ asio::awaitable<Message> Server::listenStart(const Request& request) {
     };
     transcriber = t; // before any wait, so that later commands see the newest session
     if (old) co_await old->stop();
+    co_return co_await openSession(transcriber, t);
+}
+
+// Opens a session that already sits in `slot` and gives the start command's reply. A failed
+// session is stopped and leaves the slot only if it still holds it: a newer one is kept.
+asio::awaitable<Message> Server::openSession(std::shared_ptr<Transcriber>& slot,
+                                             std::shared_ptr<Transcriber> session) {
     std::string failure;
     bool failed = false;
     try {
-        co_await t->open();
+        co_await session->open();
     } catch (const std::exception& error) {
         failed = true;
         failure = error.what();
     }
     if (failed) {
-        co_await t->stop();
-        if (transcriber == t) transcriber.reset();
+        co_await session->stop();
+        if (slot == session) slot.reset();
         co_return Message{{"ok", false}, {"error", failure}};
     }
     // A stop or a newer start during open() may have missed what open() started after it.
-    if (t->stopped()) co_await t->stop();
+    if (session->stopped()) co_await session->stop();
     co_return Message{{"ok", true}};
 }
 
@@ -235,21 +242,7 @@ asio::awaitable<Message> Server::dictateStart(const Request& request) {
     // not part of the new dictation.
     dictationText.clear();
     dictationPartial.clear();
-    std::string failure;
-    bool failed = false;
-    try {
-        co_await d->open();
-    } catch (const std::exception& error) {
-        failed = true;
-        failure = error.what();
-    }
-    if (failed) {
-        co_await d->stop();
-        if (dictation == d) dictation.reset();
-        co_return Message{{"ok", false}, {"error", failure}};
-    }
-    if (d->stopped()) co_await d->stop();
-    co_return Message{{"ok", true}};
+    co_return co_await openSession(dictation, d);
 }
 
 asio::awaitable<void> Server::dictationStopsFinished() {

@@ -88,6 +88,8 @@ private:
 
     asio::awaitable<Message> ping(const Request& request);
     asio::awaitable<Message> permissions(const Request& request);
+    asio::awaitable<Message> openSession(std::shared_ptr<Transcriber>& slot,
+                                         std::shared_ptr<Transcriber> session);
     asio::awaitable<Message> listenStart(const Request& request);
     asio::awaitable<Message> listenPause(const Request& request);
     asio::awaitable<Message> listenStop(const Request& request);
