@@ -92,6 +92,20 @@ void forwardText(Stream& stream, const std::weak_ptr<Transcriber>& weak, Speaker
     };
 }
 
+// Sinks that feed a channel's engine; they hold the engine weakly, so a dropped engine
+// silences its capture.
+AudioSink into(const std::shared_ptr<AnalyzerStream>& stream) {
+    return [weak = std::weak_ptr(stream)](const PcmBufferRef& buffer) {
+        if (auto engine = weak.lock()) engine->append(buffer);
+    };
+}
+
+AudioSink into(const std::shared_ptr<SpeechStream>& stream) {
+    return [weak = std::weak_ptr(stream)](const PcmBufferRef& buffer) {
+        if (auto engine = weak.lock()) engine->requestBox.append(buffer);
+    };
+}
+
 } // namespace
 
 std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
@@ -135,9 +149,7 @@ asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
             co_await them->finish();
             co_return;
         }
-        system_->setSink([weak = std::weak_ptr(them)](const PcmBufferRef& buffer) {
-            if (auto stream = weak.lock()) stream->append(buffer);
-        });
+        system_->setSink(into(them));
         try {
             co_await system_->start();
             log("listen: system audio started");
@@ -164,9 +176,7 @@ asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
         co_return;
     }
     try {
-        mic_->start(micSink([weak = std::weak_ptr(me)](const PcmBufferRef& buffer) {
-            if (auto stream = weak.lock()) stream->append(buffer);
-        }));
+        mic_->start(micSink(into(me)));
         log("listen: mic started");
     } catch (const std::exception& failure) {
         log("listen: mic FAILED " + describe(failure));
@@ -183,9 +193,7 @@ asio::awaitable<void> Transcriber::openWithRecognizer(bool micAllowed) {
         them_ = makeStream(Speaker::them);
         them_->running = true;
         them_->rotate();
-        system_->setSink([weak = std::weak_ptr(them_)](const PcmBufferRef& buffer) {
-            if (auto stream = weak.lock()) stream->requestBox.append(buffer);
-        });
+        system_->setSink(into(them_));
         try {
             co_await system_->start();
         } catch (const std::exception& failure) {
@@ -202,9 +210,7 @@ asio::awaitable<void> Transcriber::openWithRecognizer(bool micAllowed) {
     me_->running = true;
     me_->rotate();
     try {
-        mic_->start(micSink([weak = std::weak_ptr(me_)](const PcmBufferRef& buffer) {
-            if (auto stream = weak.lock()) stream->requestBox.append(buffer);
-        }));
+        mic_->start(micSink(into(me_)));
     } catch (const std::exception& failure) {
         error("Microphone unavailable: " + localized(failure));
     }

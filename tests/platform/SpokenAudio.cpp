@@ -1,6 +1,8 @@
 #include "SpokenAudio.h"
 
 #include "base/AudioConverter.h"
+#include "base/AudioFile.h"
+#include "base/HelperError.h"
 
 #include <algorithm>
 #include <cctype>
@@ -50,17 +52,16 @@ bool run(const std::vector<std::string>& arguments) {
 
 // The file's first channel at its own rate.
 std::vector<float> readMono(const std::string& path, double& rate) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return {};
-    std::vector<float> interleaved(static_cast<std::size_t>(info.frames) * info.channels);
-    sf_count_t frames = sf_readf_float(file, interleaved.data(), info.frames);
-    sf_close(file);
-    std::vector<float> samples;
-    for (sf_count_t f = 0; f < frames; ++f)
-        samples.push_back(interleaved[static_cast<std::size_t>(f * info.channels)]);
-    rate = info.samplerate;
-    return samples;
+    std::unique_ptr<AudioFile> file;
+    try {
+        file = AudioFile::forReading(path);
+    } catch (const PlatformError&) {
+        return {};
+    }
+    rate = file->processingFormat().sampleRate;
+    auto buffer = file->read(static_cast<std::uint32_t>(file->length()));
+    const float* first = buffer->floatChannelData(0);
+    return std::vector<float>(first, first + buffer->frameLength());
 }
 
 std::vector<float> resampled(const std::vector<float>& samples, double from, double to) {

@@ -181,11 +181,13 @@ void PulseAudioEngine::start() {
 
     AudioFormat format = tapFormat_;
     if (!(format.sampleRate > 0) || format.channelCount == 0)
-        format = AudioFormat{static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
+        format =
+            AudioFormat{static_cast<double>(source->sampleSpec.rate), source->sampleSpec.channels};
     format.commonFormat = CommonFormat::pcmFloat32;
     format.interleaved = false;
-    const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(format.sampleRate),
-                              static_cast<std::uint8_t>(format.channelCount)};
+    const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE,
+                                    static_cast<std::uint32_t>(format.sampleRate),
+                                    static_cast<std::uint8_t>(format.channelCount)};
     if (format.channelCount > PA_CHANNELS_MAX || !pa_sample_spec_valid(&sampleSpec))
         throw PlatformError(domain, pa_strerror(PA_ERR_INVALID));
     // The source's own channel map when the channel count is its own, so that nothing is
@@ -230,11 +232,7 @@ void PulseAudioEngine::stop() {
 
 void PulseAudioEngine::closeStream() {
     if (!stream_) return;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    Connection::releaseStream(stream_);
     streamReady_ = false;
     sourceIndex_ = PA_INVALID_INDEX;
     block_.reset();

@@ -173,6 +173,15 @@ std::optional<std::string> Connection::sinkMonitor(const std::string& name, Dead
     return answer.value;
 }
 
+void Connection::releaseStream(pa_stream*& stream) {
+    if (!stream) return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
 void Connection::connectRecord(pa_stream* stream, const std::string& device,
                                const pa_buffer_attr& attributes, Deadline deadline) {
     // A stream that would be moved elsewhere when its device goes fails instead: the owner

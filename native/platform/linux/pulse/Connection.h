@@ -82,6 +82,9 @@ public:
     // Connects `stream` for recording from `device` with small fragments, in low-latency
     // mode and never moved to another device, and waits until it is ready. Throws
     // PlatformError (PulseAudio's description, or a time-out) when it is not.
+    // Silences `stream`'s callbacks, disconnects it and lets it go; `stream` becomes null.
+    static void releaseStream(pa_stream*& stream);
+
     void connectRecord(pa_stream* stream, const std::string& device,
                        const pa_buffer_attr& attributes, Deadline deadline);
     std::optional<SourceDetails> source(const std::string& name, Deadline deadline);

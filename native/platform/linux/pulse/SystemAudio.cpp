@@ -156,11 +156,7 @@ void PulseSystemAudioStream::stop() {
 
 void PulseSystemAudioStream::closeStream() {
     if (!stream_) return;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    Connection::releaseStream(stream_);
     streamReady_ = false;
 }
 
