@@ -9,11 +9,6 @@
 
 namespace tarvine::Arguments {
 
-std::vector<std::string>& args() {
-    static std::vector<std::string> stored;
-    return stored;
-}
-
 std::optional<std::int64_t> parseInteger(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {

@@ -8,9 +8,6 @@
 
 namespace tarvine::Arguments {
 
-// The command line, kept for the life of the process (element 0 is the program path).
-std::vector<std::string>& args();
-
 // An optional single sign and one or more decimal digits, nothing else, within range.
 std::optional<std::int64_t> parseInteger(std::string_view text);
 std::optional<std::int32_t> parseInt32(std::string_view text);

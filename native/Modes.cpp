@@ -4,10 +4,14 @@
 #include "KeepAlive.h"
 #include "Out.h"
 #include "PermissionReport.h"
-#include "Server.h"
 #include "base/MainLoop.h"
 #include "desktop/Capture.h"
 #include "platform/Platform.h"
+#include "server/CommandTable.h"
+#include "server/Server.h"
+#include "server/SystemCommands.h"
+#include "speech/DictationCommands.h"
+#include "speech/ListenCommands.h"
 #include "speech/Load.h"
 
 #include <cmath>
@@ -46,7 +50,17 @@ int serve(const std::vector<std::string>& args) {
         break;
     }
     static KeepAlive keepAlive;
-    MainLoop::post([] { Server::shared().run(); });
+    // Every command set lives as long as the process; each registers its own commands.
+    Events& events = Out::events();
+    static CommandTable commands;
+    static SystemCommands system;
+    system.registerIn(commands);
+    static ListenCommands listening(events);
+    listening.registerIn(commands);
+    static DictationCommands dictation(events);
+    dictation.registerIn(commands);
+    static Server server(commands, events, [] { Out::flush(); });
+    MainLoop::post([] { server.run(); });
     MainLoop::run();
     return 0;
 }
@@ -90,7 +104,6 @@ std::optional<Message> settingsWindowBounds(const std::vector<platform::WindowRe
 }
 
 int run(const std::vector<std::string>& args) {
-    Arguments::args() = args;
     using Mode = int (*)(const std::vector<std::string>&);
     static const std::map<std::string, Mode> modes = {
         {"serve", serve},

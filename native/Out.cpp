@@ -152,6 +152,14 @@ std::int64_t waiting() {
     return standardOutput().waiting();
 }
 
+Events& events() {
+    struct Output final : Events {
+        void emit(const Message& event) override { Out::emit(event); }
+    };
+    static Output output;
+    return output;
+}
+
 } // namespace Out
 
 } // namespace tarvine

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Events.h"
 #include "base/Message.h"
 
 #include <condition_variable>
@@ -61,6 +62,9 @@ namespace Out {
 void emit(const Message& message);
 void flush();
 std::int64_t waiting();
+
+// The events sink that writes to the process's output channel.
+Events& events();
 
 // Sends the process's output through another channel (unit tests); null restores stdout.
 void redirect(OutputChannel* channel);

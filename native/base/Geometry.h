@@ -2,18 +2,6 @@
 
 namespace tarvine {
 
-struct Point {
-    double x = 0;
-    double y = 0;
-    bool operator==(const Point&) const = default;
-};
-
-struct Size {
-    double width = 0;
-    double height = 0;
-    bool operator==(const Size&) const = default;
-};
-
 struct Rect {
     double x = 0;
     double y = 0;

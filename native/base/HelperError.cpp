@@ -50,4 +50,24 @@ std::string describe(const std::exception& error) {
     return error.what();
 }
 
+std::string currentErrorMessage() {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+std::string currentErrorDescription() {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        return describe(error);
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
 } // namespace tarvine

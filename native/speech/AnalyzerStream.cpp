@@ -78,8 +78,8 @@ struct AnalyzerStream::ResultsTask {
     std::vector<std::shared_ptr<MainLoop::Timer>> waiters;
 };
 
-AnalyzerStream::AnalyzerStream(std::string locale_, std::string name_, bool live)
-    : locale(std::move(locale_)), name(std::move(name_)),
+AnalyzerStream::AnalyzerStream(std::string locale_, std::string name_, bool live, Events& events_)
+    : locale(std::move(locale_)), name(std::move(name_)), events(events_),
       backlog(live ? liveBacklog : platform::AnalyzerInputSequence::unbounded) {}
 
 AnalyzerStream::~AnalyzerStream() {
@@ -125,11 +125,11 @@ asio::awaitable<void> AnalyzerStream::start() {
     auto checking = MainLoop::offload(
         [analysis, identifier] { return analysis->needsAssetInstallation(identifier); });
     if (co_await std::move(checking)) {
-        SpeechText::log(name, "downloading speech model for " + identifier + "\u2026");
+        SpeechText::log(events, name, "downloading speech model for " + identifier + "\u2026");
         auto installing =
             MainLoop::offload([analysis, identifier] { analysis->downloadAndInstall(identifier); });
         co_await std::move(installing);
-        SpeechText::log(name, "speech model installed");
+        SpeechText::log(events, name, "speech model installed");
     }
 
     auto making = MainLoop::offload([analysis, identifier] {
@@ -155,7 +155,7 @@ asio::awaitable<void> AnalyzerStream::start() {
     auto task = std::make_shared<ResultsTask>(results);
     std::exception_ptr failure;
     try {
-        std::thread(readResults, task, weak_from_this(), name).detach();
+        std::thread(readResults, task, weak_from_this(), name, std::ref(events)).detach();
         resultsTask = task;
         auto starting =
             MainLoop::offload([engine, input, results] { engine->start(input, results); });
@@ -179,8 +179,9 @@ asio::awaitable<void> AnalyzerStream::start() {
     }
 
     analyzer = engine;
-    SpeechText::log(name, "analyzer started locale=" + identifier +
-                              " format=" + (format ? format->description() : "nil"));
+    SpeechText::log(events, name,
+                    "analyzer started locale=" + identifier +
+                        " format=" + (format ? format->description() : "nil"));
 }
 
 void AnalyzerStream::openDebugRecording(const AudioFormat& format) {
@@ -193,7 +194,7 @@ void AnalyzerStream::openDebugRecording(const AudioFormat& format) {
         file = AudioFile::forWriting(path.string(), format);
     } catch (const PlatformError&) {
     }
-    SpeechText::log(name,
+    SpeechText::log(events, name,
                     "debug audio -> " + path.filename().string() + " " + (file ? "ok" : "FAILED"));
     std::lock_guard guard(debugLock);
     debugFile = std::move(file);
@@ -214,10 +215,11 @@ void AnalyzerStream::append(const PcmBufferRef& buffer) {
     }
     const AudioFormat& format = buffer->format();
     if (calls == 1)
-        SpeechText::log(name, "append #" + std::to_string(calls) + " builder=" +
-                                  flag(input != nullptr) + " paused=" + flag(isPaused) +
-                                  " fmt=" + SpeechText::rateText(format.sampleRate) + "/" +
-                                  std::to_string(static_cast<unsigned>(format.commonFormat)));
+        SpeechText::log(events, name,
+                        "append #" + std::to_string(calls) + " builder=" + flag(input != nullptr) +
+                            " paused=" + flag(isPaused) +
+                            " fmt=" + SpeechText::rateText(format.sampleRate) + "/" +
+                            std::to_string(static_cast<unsigned>(format.commonFormat)));
     if (isPaused || !input) return;
 
     frames += buffer->frameLength();
@@ -228,7 +230,7 @@ void AnalyzerStream::append(const PcmBufferRef& buffer) {
         lastLogged = frames;
         char level[32];
         std::snprintf(level, sizeof level, "%.3f", static_cast<double>(windowPeak));
-        SpeechText::log(name,
+        SpeechText::log(events, name,
                         "audio in: " + std::to_string(frames / std::max<std::int64_t>(rate, 1)) +
                             "s peak10s=" + level + (windowPeak < 0.001f ? " (SILENT)" : ""));
         windowPeak = 0;
@@ -267,7 +269,7 @@ PcmBufferRef AnalyzerStream::convert(const PcmBufferRef& buffer, const AudioForm
     }
     std::string error;
     if (!converter->convert(*buffer, *output, error)) {
-        SpeechText::log(name, "convert error: " + error);
+        SpeechText::log(events, name, "convert error: " + error);
         return nullptr;
     }
     if (output->frameLength() == 0) return nullptr;
@@ -287,7 +289,8 @@ bool AnalyzerStream::endInput() {
 }
 
 void AnalyzerStream::readResults(std::shared_ptr<ResultsTask> task,
-                                 std::weak_ptr<AnalyzerStream> weak, std::string name) {
+                                 std::weak_ptr<AnalyzerStream> weak, std::string name,
+                                 Events& events) {
     // Each callback runs on the main loop and is awaited, so they keep the engine's order. An
     // owner's callback that throws must not take the main loop or this thread down.
     auto onMain = [](const std::function<void()>& job) {
@@ -308,8 +311,9 @@ void AnalyzerStream::readResults(std::shared_ptr<ResultsTask> task,
                     if (auto self = weak.lock(); self && self->onPartial) self->onPartial("");
                 });
                 if (text.empty()) continue;
-                SpeechText::log(name, "final segment (" +
-                                          std::to_string(SpeechText::wordCount(text)) + " words)");
+                SpeechText::log(events, name,
+                                "final segment (" + std::to_string(SpeechText::wordCount(text)) +
+                                    " words)");
                 onMain([&] {
                     if (auto self = weak.lock(); self && self->onCommit) self->onCommit(text);
                 });
@@ -319,9 +323,10 @@ void AnalyzerStream::readResults(std::shared_ptr<ResultsTask> task,
                     if (!self) return;
                     const std::int64_t count = ++self->volatileCount;
                     if (count == 1 || count % 50 == 0)
-                        SpeechText::log(name, "volatile #" + std::to_string(count) + " (" +
-                                                  std::to_string(SpeechText::characterCount(text)) +
-                                                  " chars)");
+                        SpeechText::log(events, name,
+                                        "volatile #" + std::to_string(count) + " (" +
+                                            std::to_string(SpeechText::characterCount(text)) +
+                                            " chars)");
                     if (self->onPartial) self->onPartial(text);
                 });
             }
@@ -329,7 +334,7 @@ void AnalyzerStream::readResults(std::shared_ptr<ResultsTask> task,
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
         if (!task->cancelled) {
-            SpeechText::log(name, "results error: " + describe(error));
+            SpeechText::log(events, name, "results error: " + describe(error));
             // Only a failure while the input is still open is news to the owner; after
             // finish() or a failed start it has already ended the input itself.
             onMain([&] {
@@ -370,7 +375,7 @@ asio::awaitable<void> AnalyzerStream::finish() {
             failure = describe(std::current_exception());
         }
         if (failure) {
-            SpeechText::log(name, "finalize error: " + *failure);
+            SpeechText::log(events, name, "finalize error: " + *failure);
             if (resultsTask) resultsTask->cancel();
             auto cancelling = MainLoop::offload([engine] {
                 try {
@@ -393,7 +398,8 @@ asio::awaitable<void> AnalyzerStream::finish() {
         recording = false;
         debugFile = nullptr; // closes the recording
     }
-    SpeechText::log(name, "finished (volatile results: " + std::to_string(volatileCount) + ")");
+    SpeechText::log(events, name,
+                    "finished (volatile results: " + std::to_string(volatileCount) + ")");
 }
 
 } // namespace tarvine

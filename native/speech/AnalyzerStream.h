@@ -2,6 +2,7 @@
 
 #include "base/Audio.h"
 #include "base/AudioConverter.h"
+#include "base/Events.h"
 #include "base/MainLoop.h"
 #include "platform/SpeechAnalyzer.h"
 
@@ -26,13 +27,14 @@ public:
     // Pending inputs a live stream keeps when the engine falls behind (the newest ones).
     static constexpr std::size_t liveBacklog = 4096;
 
-    AnalyzerStream(std::string locale, std::string name, bool live);
+    AnalyzerStream(std::string locale, std::string name, bool live, Events& events);
     ~AnalyzerStream();
     AnalyzerStream(const AnalyzerStream&) = delete;
     AnalyzerStream& operator=(const AnalyzerStream&) = delete;
 
-    static std::shared_ptr<AnalyzerStream> make(std::string locale, std::string name, bool live) {
-        return std::make_shared<AnalyzerStream>(std::move(locale), std::move(name), live);
+    static std::shared_ptr<AnalyzerStream> make(std::string locale, std::string name, bool live,
+                                                Events& events) {
+        return std::make_shared<AnalyzerStream>(std::move(locale), std::move(name), live, events);
     }
 
     // Assigned by the owner before start(); called on the main loop, one at a time, in the
@@ -45,6 +47,8 @@ public:
 
     const std::string locale;
     const std::string name;
+    // Where the stream's log lines go; it must outlive the results thread.
+    Events& events;
 
     // Guards `paused` (the owner's) and the intake state that start() and endInput() change.
     std::mutex lock;
@@ -78,7 +82,7 @@ private:
     void openDebugRecording(const AudioFormat& format);
     PcmBufferRef convert(const PcmBufferRef& buffer, const AudioFormat& target);
     static void readResults(std::shared_ptr<ResultsTask> task, std::weak_ptr<AnalyzerStream> weak,
-                            std::string name);
+                            std::string name, Events& events);
     static asio::awaitable<void> awaitEnd(std::shared_ptr<ResultsTask> task);
 
     // Guarded by lock.

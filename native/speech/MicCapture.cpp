@@ -1,6 +1,5 @@
 #include "MicCapture.h"
 
-#include "Out.h"
 #include "base/HelperError.h"
 #include "platform/Platform.h"
 
@@ -15,18 +14,15 @@ constexpr std::uint32_t tapBufferSize = 2048;
 constexpr std::int64_t maxRetries = 10;
 constexpr auto retryDelay = std::chrono::seconds(1);
 
-void log(const std::string& text) {
-    Out::emit(Message{{"type", "log"}, {"message", text}});
-}
-
 } // namespace
 
-std::shared_ptr<MicCapture> MicCapture::make() {
-    return std::shared_ptr<MicCapture>(new MicCapture());
+std::shared_ptr<MicCapture> MicCapture::make(Events& events) {
+    return std::shared_ptr<MicCapture>(new MicCapture(events));
 }
 
-MicCapture::MicCapture()
-    : engine_(platform::integration().makeAudioEngine()), retryTimer_(MainLoop::context()) {}
+MicCapture::MicCapture(Events& events)
+    : events_(events), engine_(platform::integration().makeAudioEngine()),
+      retryTimer_(MainLoop::context()) {}
 
 void MicCapture::start(AudioSink sink) {
     running_ = true;
@@ -84,11 +80,12 @@ void MicCapture::restart() {
         open();
         retries_ = 0;
         const AudioFormat format = engine_ ? engine_->inputFormat() : AudioFormat{};
-        log("listen: mic restarted (" + format.description() + ")");
+        events_.log("listen: mic restarted (" + format.description() + ")");
     } catch (const std::exception& error) {
         removeTapAndStop();
         ++retries_;
-        log("listen: mic restart FAILED (" + std::to_string(retries_) + ") " + describe(error));
+        events_.log("listen: mic restart FAILED (" + std::to_string(retries_) + ") " +
+                    describe(error));
         if (retries_ <= maxRetries) scheduleRetry();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Audio.h"
+#include "base/Events.h"
 #include "base/MainLoop.h"
 #include "platform/AudioEngine.h"
 
@@ -17,7 +18,7 @@ namespace tarvine {
 // must be owned by a shared_ptr: make one with make().
 class MicCapture : public std::enable_shared_from_this<MicCapture> {
 public:
-    static std::shared_ptr<MicCapture> make();
+    static std::shared_ptr<MicCapture> make(Events& events);
 
     MicCapture(const MicCapture&) = delete;
     MicCapture& operator=(const MicCapture&) = delete;
@@ -32,13 +33,14 @@ public:
     std::int64_t retries() const { return retries_; }
 
 private:
-    MicCapture();
+    explicit MicCapture(Events& events);
 
     void open();
     void restart();
     void removeTapAndStop();
     void scheduleRetry();
 
+    Events& events_; // the restart lines
     // Null when the platform has no audio input at all; every start then finds no microphone.
     std::unique_ptr<platform::AudioEngine> engine_;
     bool running_ = false;

@@ -1,6 +1,5 @@
 #include "SpeechStream.h"
 
-#include "Out.h"
 #include "SpeechText.h"
 #include "base/HelperError.h"
 #include "platform/Platform.h"
@@ -24,18 +23,18 @@ void RequestBox::append(const PcmBuffer& buffer) {
     ++count;
     if (count == 1 || count % 500 == 0) {
         const AudioFormat& format = buffer.format();
-        Out::emit(Message{{"type", "log"},
-                          {"message", "audio buffers=" + std::to_string(count) +
-                                          " fmt=" + SpeechText::rateText(format.sampleRate) +
-                                          "Hz ch=" + std::to_string(format.channelCount) +
-                                          " frames=" + std::to_string(buffer.frameLength()) +
-                                          " hasRequest=" + flag(request != nullptr)}});
+        events.log("audio buffers=" + std::to_string(count) +
+                   " fmt=" + SpeechText::rateText(format.sampleRate) +
+                   "Hz ch=" + std::to_string(format.channelCount) +
+                   " frames=" + std::to_string(buffer.frameLength()) +
+                   " hasRequest=" + flag(request != nullptr));
     }
     // Appending under the lock keeps a rotated-out request from ever seeing more audio.
     if (!_paused && request) request->append(buffer);
 }
 
-SpeechStream::SpeechStream(const std::string& locale, const std::string& name) : name_(name) {
+SpeechStream::SpeechStream(const std::string& locale, const std::string& name, Events& events)
+    : requestBox(events), name_(name), events_(events) {
     if (auto* recognition = platform::integration().speechRecognition()) {
         try {
             recognizer = recognition->makeRecognizer(locale);
@@ -44,7 +43,7 @@ SpeechStream::SpeechStream(const std::string& locale, const std::string& name) :
         }
     }
     const bool exists = recognizer != nullptr;
-    SpeechText::log(name_,
+    SpeechText::log(events_, name_,
                     std::string("recognizer=") + flag(exists) +
                         " available=" + flag(exists && recognizer->isAvailable()) +
                         " onDevice=" + flag(exists && recognizer->supportsOnDeviceRecognition()));
@@ -126,7 +125,7 @@ void SpeechStream::startTask(std::int64_t current) {
         if (request) task = recognizer->recognitionTask(request, std::move(handler));
     } catch (const std::exception& error) {
         // A task that cannot start is treated as one that failed without a result.
-        SpeechText::log(name_, "task error: " + describe(error));
+        SpeechText::log(events_, name_, "task error: " + describe(error));
         scheduleRetry(current);
     }
 
@@ -139,13 +138,14 @@ void SpeechStream::handleResult(std::int64_t current, std::optional<std::string>
                                 bool hadResult, std::optional<platform::RecognitionError> error) {
     if (generation_ != current) return;
     if (error)
-        SpeechText::log(name_, "task error: " + error->domain + " " + std::to_string(error->code) +
-                                   " " + error->localizedDescription);
+        SpeechText::log(events_, name_,
+                        "task error: " + error->domain + " " + std::to_string(error->code) + " " +
+                            error->localizedDescription);
     if (text && !text->empty()) {
         if (lastPartial.empty())
-            SpeechText::log(name_, "got speech (" +
-                                       std::to_string(SpeechText::characterCount(*text)) +
-                                       " chars)");
+            SpeechText::log(events_, name_,
+                            "got speech (" + std::to_string(SpeechText::characterCount(*text)) +
+                                " chars)");
         lastPartial = *text;
         if (onPartial) onPartial(*text);
         if (generation_ != current) return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Audio.h"
+#include "base/Events.h"
 #include "base/MainLoop.h"
 #include "platform/SpeechRecognizer.h"
 
@@ -17,6 +18,9 @@ namespace tarvine {
 // swaps the request under `lock`, so a request never receives audio after it was taken out.
 class RequestBox {
 public:
+    explicit RequestBox(Events& sink) : events(sink) {}
+
+    Events& events; // the "audio buffers=" lines
     std::mutex lock;
     std::shared_ptr<platform::RecognitionRequest> request; // guarded by lock
     bool _paused = false;                                  // guarded by lock
@@ -39,13 +43,14 @@ public:
     static constexpr MainLoop::Clock::duration retryDelay = std::chrono::seconds(1);
 
     // The recognizer comes from the installed platform's older speech engine, if any.
-    SpeechStream(const std::string& locale, const std::string& name);
+    SpeechStream(const std::string& locale, const std::string& name, Events& events);
     ~SpeechStream();
     SpeechStream(const SpeechStream&) = delete;
     SpeechStream& operator=(const SpeechStream&) = delete;
 
-    static std::shared_ptr<SpeechStream> make(const std::string& locale, const std::string& name) {
-        return std::make_shared<SpeechStream>(locale, name);
+    static std::shared_ptr<SpeechStream> make(const std::string& locale, const std::string& name,
+                                              Events& events) {
+        return std::make_shared<SpeechStream>(locale, name, events);
     }
 
     // Set by the owner right after creation; called on the main loop.
@@ -83,6 +88,7 @@ private:
     std::shared_ptr<Timer> silenceTimer;
     std::shared_ptr<Timer> maxTimer;
     std::string name_;
+    Events& events_;
 };
 
 } // namespace tarvine

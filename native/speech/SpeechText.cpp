@@ -1,7 +1,5 @@
 #include "SpeechText.h"
 
-#include "Out.h"
-
 #include <charconv>
 
 namespace tarvine::SpeechText {
@@ -145,8 +143,8 @@ std::string rateText(double rate) {
     return text;
 }
 
-void log(const std::string& name, const std::string& rest) {
-    Out::emit(Message{{"type", "log"}, {"message", "[" + name + "] " + rest}});
+void log(Events& events, const std::string& name, const std::string& rest) {
+    events.log("[" + name + "] " + rest);
 }
 
 } // namespace tarvine::SpeechText

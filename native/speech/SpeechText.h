@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Events.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,6 +26,6 @@ std::int64_t wordCount(std::string_view text);
 std::string rateText(double rate);
 
 // "[" + name + "] " + rest, sent as a log event.
-void log(const std::string& name, const std::string& rest);
+void log(Events& events, const std::string& name, const std::string& rest);
 
 } // namespace tarvine::SpeechText

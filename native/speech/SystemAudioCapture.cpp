@@ -1,13 +1,13 @@
 #include "SystemAudioCapture.h"
 
-#include "Out.h"
 #include "base/HelperError.h"
 #include "base/MainLoop.h"
 #include "platform/Platform.h"
 
 namespace tarvine {
 
-SystemAudioCapture::SystemAudioCapture() : delivery_(std::make_shared<Delivery>()) {}
+SystemAudioCapture::SystemAudioCapture(Events& events)
+    : events_(events), delivery_(std::make_shared<Delivery>()) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
     stop();
@@ -28,8 +28,8 @@ asio::awaitable<void> SystemAudioCapture::start() {
         std::lock_guard guard(delivery->lock);
         if (delivery->sink) delivery->sink(buffer);
     };
-    auto stopped = [](const std::string& description) {
-        Out::emit(Message{{"type", "log"}, {"message", "system audio stopped: " + description}});
+    auto stopped = [&events = events_](const std::string& description) {
+        events.log("system audio stopped: " + description);
     };
     // Starting blocks until the sound server answers, so it runs off the main thread. The
     // job's copy of `candidate` keeps a refused stream alive until it has been told so.

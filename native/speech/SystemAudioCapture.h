@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Audio.h"
+#include "base/Events.h"
 #include "platform/SystemAudio.h"
 
 #include <asio/awaitable.hpp>
@@ -13,7 +14,7 @@ namespace tarvine {
 // sink on the stream's serial thread "tarvine.system-audio".
 class SystemAudioCapture {
 public:
-    SystemAudioCapture();
+    explicit SystemAudioCapture(Events& events);
     ~SystemAudioCapture();
     SystemAudioCapture(const SystemAudioCapture&) = delete;
     SystemAudioCapture& operator=(const SystemAudioCapture&) = delete;
@@ -39,6 +40,7 @@ private:
         AudioSink sink;
     };
 
+    Events& events_;
     std::shared_ptr<Delivery> delivery_;
     std::shared_ptr<platform::SystemAudioStream> stream_;
 };

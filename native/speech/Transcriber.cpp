@@ -2,7 +2,6 @@
 
 #include "AnalyzerStream.h"
 #include "MicCapture.h"
-#include "Out.h"
 #include "SpeechStream.h"
 #include "SystemAudioCapture.h"
 #include "base/HelperError.h"
@@ -19,23 +18,21 @@ namespace tarvine {
 
 namespace {
 
-void log(const std::string& message) {
-    Out::emit({{"type", "log"}, {"message", message}});
-}
-
 std::string localized(const std::exception& error) {
     return error.what();
 }
 
 } // namespace
 
-std::shared_ptr<Transcriber> Transcriber::make(std::string locale, bool includeSystem) {
-    return std::shared_ptr<Transcriber>(new Transcriber(std::move(locale), includeSystem));
+std::shared_ptr<Transcriber> Transcriber::make(std::string locale, bool includeSystem,
+                                               Events& events) {
+    return std::shared_ptr<Transcriber>(new Transcriber(std::move(locale), includeSystem, events));
 }
 
-Transcriber::Transcriber(std::string locale, bool includeSystem)
-    : locale_(std::move(locale)), includeSystem_(includeSystem), analyzer_(usesAnalyzer()),
-      mic_(MicCapture::make()), system_(std::make_unique<SystemAudioCapture>()) {}
+Transcriber::Transcriber(std::string locale, bool includeSystem, Events& events)
+    : events_(events), locale_(std::move(locale)), includeSystem_(includeSystem),
+      analyzer_(usesAnalyzer()), mic_(MicCapture::make(events)),
+      system_(std::make_unique<SystemAudioCapture>(events)) {}
 
 Transcriber::~Transcriber() = default;
 
@@ -110,7 +107,7 @@ AudioSink into(const std::shared_ptr<SpeechStream>& stream) {
 
 std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
                                                                 std::string failurePrefix) {
-    auto stream = AnalyzerStream::make(locale_, std::string(channelName(speaker)), true);
+    auto stream = AnalyzerStream::make(locale_, std::string(channelName(speaker)), true, events_);
     std::weak_ptr<Transcriber> weak = weak_from_this();
     forwardText(*stream, weak, speaker);
     stream->onFailure = [weak,
@@ -122,17 +119,17 @@ std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
 }
 
 std::shared_ptr<SpeechStream> Transcriber::makeStream(Speaker speaker) {
-    auto stream = SpeechStream::make(locale_, std::string(channelName(speaker)));
+    auto stream = SpeechStream::make(locale_, std::string(channelName(speaker)), events_);
     forwardText(*stream, weak_from_this(), speaker);
     return stream;
 }
 
 asio::awaitable<void> Transcriber::open() {
     auto self = shared_from_this(); // the session outlives every wait below
-    log("listen: start locale=" + locale_);
+    events_.log("listen: start locale=" + locale_);
     bool micAllowed = co_await MainLoop::offload(
         [] { return platform::integration().permissions().requestMicrophoneAccess(); });
-    log(std::string("listen: micAllowed=") + (micAllowed ? "true" : "false"));
+    events_.log(std::string("listen: micAllowed=") + (micAllowed ? "true" : "false"));
     if (stopped_) co_return;
     if (analyzer_)
         co_await openWithAnalyzer(micAllowed);
@@ -152,9 +149,9 @@ asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
         system_->setSink(into(them));
         try {
             co_await system_->start();
-            log("listen: system audio started");
+            events_.log("listen: system audio started");
         } catch (const std::exception& failure) {
-            log("listen: system audio FAILED " + describe(failure));
+            events_.log("listen: system audio FAILED " + describe(failure));
             error("System audio unavailable (grant Screen & System Audio Recording): " +
                   localized(failure));
         }
@@ -177,9 +174,9 @@ asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
     }
     try {
         mic_->start(micSink(into(me)));
-        log("listen: mic started");
+        events_.log("listen: mic started");
     } catch (const std::exception& failure) {
-        log("listen: mic FAILED " + describe(failure));
+        events_.log("listen: mic FAILED " + describe(failure));
         error("Microphone unavailable: " + localized(failure));
     }
 }

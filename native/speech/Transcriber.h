@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Audio.h"
+#include "base/Events.h"
 #include "base/Speaker.h"
 
 #include <asio/awaitable.hpp>
@@ -22,7 +23,9 @@ class SystemAudioCapture;
 // engines, sinks and callbacks refer to it weakly.
 class Transcriber : public std::enable_shared_from_this<Transcriber> {
 public:
-    static std::shared_ptr<Transcriber> make(std::string locale, bool includeSystem);
+    // Log lines go to `events`, which must outlive the session.
+    static std::shared_ptr<Transcriber> make(std::string locale, bool includeSystem,
+                                             Events& events);
     ~Transcriber();
     Transcriber(const Transcriber&) = delete;
     Transcriber& operator=(const Transcriber&) = delete;
@@ -53,7 +56,7 @@ public:
     static float level(const PcmBuffer& buffer);
 
 private:
-    Transcriber(std::string locale, bool includeSystem);
+    Transcriber(std::string locale, bool includeSystem, Events& events);
 
     asio::awaitable<void> openWithAnalyzer(bool micAllowed);
     asio::awaitable<void> openWithRecognizer(bool micAllowed);
@@ -62,6 +65,7 @@ private:
     AudioSink micSink(AudioSink engineSink);
     void error(const std::string& message);
 
+    Events& events_;
     const std::string locale_;
     const bool includeSystem_;
     const bool analyzer_;

@@ -3,7 +3,7 @@
 #include "FakePlatform.h"
 #include "FakeSpeech.h"
 #include "LoopDriver.h"
-#include "OutputCapture.h"
+#include "RecordingEvents.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -45,7 +45,7 @@ protected:
     }
 
     std::shared_ptr<AnalyzerStream> make(bool live = true, const std::string& name = "Me") {
-        stream = AnalyzerStream::make("en-US", name, live);
+        stream = AnalyzerStream::make("en-US", name, live, output);
         stream->onPartial = [this](const std::string& text) {
             EXPECT_TRUE(MainLoop::onMainThread());
             events.push_back("partial:" + text);
@@ -73,7 +73,7 @@ protected:
         stream = nullptr;
     }
 
-    fakes::OutputCapture output;
+    fakes::RecordingEvents output;
     fakes::FakeAnalysis analysis;
     std::shared_ptr<AnalyzerStream> stream;
     std::vector<std::string> events;
@@ -85,7 +85,7 @@ protected:
 
 TEST_F(AnalyzerStreamTest, UnsupportedLocaleNamesTheRequestedOne) {
     analysis.supported = std::nullopt;
-    stream = AnalyzerStream::make("xx-YY", "Me", true);
+    stream = AnalyzerStream::make("xx-YY", "Me", true, output);
     try {
         await(stream->start());
         FAIL() << "start succeeded";

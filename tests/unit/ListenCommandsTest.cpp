@@ -1,9 +1,12 @@
+#include "speech/ListenCommands.h"
+
 #include "FakeAudio.h"
 #include "FakePlatform.h"
 #include "FakeSpeech.h"
 #include "LoopDriver.h"
-#include "OutputCapture.h"
-#include "Server.h"
+#include "RecordingEvents.h"
+#include "server/Server.h"
+#include "speech/DictationCommands.h"
 #include "speech/Transcriber.h"
 
 #include <gmock/gmock.h>
@@ -37,20 +40,15 @@ protected:
         drain();
     }
 
-    // The server is process-wide: later tests must find it empty.
     void TearDown() override {
-        Server& server = Server::shared();
-        if (auto t = std::exchange(server.transcriber, nullptr)) await(t->stop());
-        if (auto d = std::exchange(server.dictation, nullptr)) await(d->stop());
-        server.dictationText.clear();
-        server.dictationPartial.clear();
-        server.lastLevelAt = MainLoop::Clock::time_point::min();
+        if (auto t = listening.transcriber()) await(t->stop());
+        if (auto d = dictating.state().dictation) await(d->stop());
         drain();
         platform->recognition = nullptr;
         platform->analysis = nullptr;
     }
 
-    void send(Message request) { MainLoop::spawn(Server::shared().handle(std::move(request))); }
+    void send(Message request) { MainLoop::spawn(server.handle(std::move(request))); }
 
     std::optional<Message> replyTo(int id) {
         for (auto& message : output.messages())
@@ -85,7 +83,17 @@ protected:
         return kept;
     }
 
-    fakes::OutputCapture output;
+    const CommandTable& registered() {
+        listening.registerIn(commands);
+        dictating.registerIn(commands);
+        return commands;
+    }
+
+    fakes::RecordingEvents output;
+    CommandTable commands;
+    ListenCommands listening{output};
+    DictationCommands dictating{output};
+    Server server{registered(), output, [] {}};
     fakes::FakeIntegration* platform = nullptr;
     std::vector<std::shared_ptr<fakes::FakeAudioEngineState>> mics;
     std::shared_ptr<fakes::FakeSystemAudioState> system =
@@ -113,7 +121,7 @@ TEST_F(ListenCommandsTest, StopWithoutSessionRepliesThenReportsStopped) {
 
 TEST_F(ListenCommandsTest, SecondStartStopsTheFirstBeforeOpeningAndBothAreAnswered) {
     EXPECT_EQ(request({{"id", 1}, {"cmd", "listen.start"}}), withId(1, ok));
-    auto first = Server::shared().transcriber;
+    auto first = listening.transcriber();
     ASSERT_TRUE(first);
     ASSERT_EQ(recognition.tasks.size(), 2u);
     recognition.tasks[1]->partial("first words"); // the first session's microphone
@@ -122,9 +130,9 @@ TEST_F(ListenCommandsTest, SecondStartStopsTheFirstBeforeOpeningAndBothAreAnswer
 
     EXPECT_EQ(request({{"id", 2}, {"cmd", "listen.start"}, {"locale", "de-DE"}}), withId(2, ok));
     EXPECT_TRUE(first->stopped());
-    ASSERT_TRUE(Server::shared().transcriber);
-    EXPECT_NE(Server::shared().transcriber, first);
-    EXPECT_FALSE(Server::shared().transcriber->stopped());
+    ASSERT_TRUE(listening.transcriber());
+    EXPECT_NE(listening.transcriber(), first);
+    EXPECT_FALSE(listening.transcriber()->stopped());
 
     // What the first session still held is out before the second one starts opening.
     auto messages = output.messages();
@@ -142,7 +150,7 @@ TEST_F(ListenCommandsTest, StartFollowedAtOnceByStopLeavesNoSession) {
     send({{"id", 2}, {"cmd", "listen.stop"}});
     awaitReply(1);
     EXPECT_THAT(answers(), ElementsAre(withId(2, ok), stoppedEvent, withId(1, ok)));
-    EXPECT_FALSE(Server::shared().transcriber);
+    EXPECT_FALSE(listening.transcriber());
     ASSERT_EQ(mics.size(), 1u);
     EXPECT_FALSE(mics[0]->started);
     EXPECT_TRUE(recognition.tasks.empty());
@@ -153,7 +161,7 @@ TEST_F(ListenCommandsTest, CaptureThatFinishesStartingAfterTheStopIsReleased) {
     system->startGate = serverAnswers.get_future().share();
     send({{"id", 1}, {"cmd", "listen.start"}});
     bool waiting = runUntil([&] { return recognition.tasks.size() == 1; }); // at system audio
-    auto session = Server::shared().transcriber;
+    auto session = listening.transcriber();
     send({{"id", 2}, {"cmd", "listen.stop"}});
     bool stopped = runUntil([&] { return replyTo(2).has_value(); });
     serverAnswers.set_value();
@@ -161,7 +169,7 @@ TEST_F(ListenCommandsTest, CaptureThatFinishesStartingAfterTheStopIsReleased) {
     awaitReply(1);
 
     EXPECT_THAT(answers(), ElementsAre(withId(2, ok), stoppedEvent, withId(1, ok)));
-    EXPECT_FALSE(Server::shared().transcriber);
+    EXPECT_FALSE(listening.transcriber());
     ASSERT_TRUE(session);
     EXPECT_TRUE(session->stopped());
     EXPECT_EQ(system->stops, 1) << "the system audio stream started after the stop still runs";
@@ -180,42 +188,42 @@ TEST_F(ListenCommandsTest, DictationReturnsCommitsAndPendingPartialJoinedInOrder
     drain();
     recognition.tasks.back()->partial("and more");
     drain();
-    EXPECT_THAT(Server::shared().dictationText, ElementsAre("Hello there.", "Second one"));
-    EXPECT_EQ(Server::shared().dictationPartial, "and more");
+    EXPECT_THAT(dictating.state().dictationText, ElementsAre("Hello there.", "Second one"));
+    EXPECT_EQ(dictating.state().dictationPartial, "and more");
 
     EXPECT_EQ(request({{"id", 2}, {"cmd", "dictate.stop"}}),
               withId(2, {{"ok", true}, {"text", "Hello there. Second one and more"}}));
-    EXPECT_FALSE(Server::shared().dictation);
-    EXPECT_THAT(Server::shared().dictationText, IsEmpty());
-    EXPECT_EQ(Server::shared().dictationPartial, "");
+    EXPECT_FALSE(dictating.state().dictation);
+    EXPECT_THAT(dictating.state().dictationText, IsEmpty());
+    EXPECT_EQ(dictating.state().dictationPartial, "");
     EXPECT_THAT(ofType("partial"), IsEmpty()) << "dictation text stays with the server";
     EXPECT_THAT(ofType("commit"), IsEmpty());
 }
 
 TEST_F(ListenCommandsTest, DictationTextTrimsOnlyTheEndsAndCancelDiscardsEverything) {
-    Server& server = Server::shared();
-    server.dictationText = {" one ", "two"};
-    server.dictationPartial = " three\n";
+    auto& state = dictating.state();
+    state.dictationText = {" one ", "two"};
+    state.dictationPartial = " three\n";
     EXPECT_EQ(request({{"id", 1}, {"cmd", "dictate.stop"}})["text"], "one  two  three");
 
-    server.dictationText = {"a", "b"};
-    server.dictationPartial = "c";
+    state.dictationText = {"a", "b"};
+    state.dictationPartial = "c";
     EXPECT_EQ(request({{"id", 2}, {"cmd", "dictate.stop"}, {"cancel", true}})["text"], "");
-    EXPECT_THAT(server.dictationText, IsEmpty());
-    EXPECT_EQ(server.dictationPartial, "");
+    EXPECT_THAT(state.dictationText, IsEmpty());
+    EXPECT_EQ(state.dictationPartial, "");
     EXPECT_EQ(request({{"id", 3}, {"cmd", "dictate.stop"}})["text"], "");
 }
 
 TEST_F(ListenCommandsTest, NewDictationDropsWhatTheOldOneCommittedWhileStopping) {
     EXPECT_EQ(request({{"id", 1}, {"cmd", "dictate.start"}}), withId(1, ok));
-    auto old = Server::shared().dictation;
+    auto old = dictating.state().dictation;
     recognition.tasks.back()->partial("old words");
     drain();
     EXPECT_EQ(request({{"id", 2}, {"cmd", "dictate.start"}}), withId(2, ok));
     ASSERT_TRUE(old);
     EXPECT_TRUE(old->stopped());
-    EXPECT_NE(Server::shared().dictation, old);
-    EXPECT_THAT(Server::shared().dictationText, IsEmpty());
+    EXPECT_NE(dictating.state().dictation, old);
+    EXPECT_THAT(dictating.state().dictationText, IsEmpty());
     EXPECT_EQ(request({{"id", 3}, {"cmd", "dictate.stop"}})["text"], "");
 }
 
@@ -225,7 +233,7 @@ TEST_F(ListenCommandsTest, DictationToggledOffAndOnAtOnceKeepsItsText) {
     platform->analysis = &analysis;
     EXPECT_EQ(request({{"id", 1}, {"cmd", "dictate.start"}}), withId(1, ok));
     analysis.deliver("Kept words.", true);
-    ASSERT_TRUE(runUntil([] { return Server::shared().dictationText.size() == 1; }));
+    ASSERT_TRUE(runUntil([this] { return dictating.state().dictationText.size() == 1; }));
     send({{"id", 2}, {"cmd", "dictate.stop"}});
     send({{"id", 3}, {"cmd", "dictate.stop"}});
     send({{"id", 4}, {"cmd", "dictate.start"}});
@@ -264,15 +272,15 @@ TEST_F(ListenCommandsTest, EndOfInputStopsListeningBeforeTheEndAndLeavesDictatio
     auto write = [&](const std::string& line) {
         EXPECT_EQ(::write(fds[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
     };
-    Server& server = Server::shared();
     auto exitProcess = server.exitProcess;
     int status = -1;
     bool listeningStopped = false;
     bool dictationStopped = true;
     server.exitProcess = [&](int code) {
         status = code;
-        listeningStopped = server.transcriber && server.transcriber->stopped();
-        dictationStopped = !server.dictation || server.dictation->stopped();
+        listeningStopped = listening.transcriber() && listening.transcriber()->stopped();
+        auto dictation = dictating.state().dictation;
+        dictationStopped = !dictation || dictation->stopped();
     };
     server.run(fds[0]);
     write(R"({"id":1,"cmd":"listen.start"})"

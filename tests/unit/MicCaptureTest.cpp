@@ -3,7 +3,7 @@
 #include "FakeAudio.h"
 #include "FakePlatform.h"
 #include "LoopDriver.h"
-#include "OutputCapture.h"
+#include "RecordingEvents.h"
 #include "base/HelperError.h"
 
 #include <chrono>
@@ -26,7 +26,7 @@ protected:
             return std::make_unique<fakes::FakeAudioEngine>(state);
         };
         fakes::loop::drain();
-        capture = MicCapture::make();
+        capture = MicCapture::make(logs);
     }
     void TearDown() override {
         capture.reset();
@@ -49,7 +49,7 @@ protected:
 
     std::shared_ptr<fakes::FakeAudioEngineState> engine =
         std::make_shared<fakes::FakeAudioEngineState>();
-    fakes::OutputCapture logs;
+    fakes::RecordingEvents logs;
     std::shared_ptr<MicCapture> capture;
     int delivered = 0;
     std::uint32_t lastFrames = 0;
@@ -94,7 +94,7 @@ TEST_F(MicCaptureTest, StartWithoutUsableInputThrowsNoMicrophoneAndLeavesCapture
     }
 
     fakes::installFakePlatform(); // no engine at all
-    auto bare = MicCapture::make();
+    auto bare = MicCapture::make(logs);
     EXPECT_THROW(bare->start([](const PcmBufferRef&) {}), HelperError);
     EXPECT_FALSE(bare->running());
 }

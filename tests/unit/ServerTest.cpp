@@ -1,4 +1,4 @@
-#include "Server.h"
+#include "server/Server.h"
 
 #include "FakePlatform.h"
 #include "Modes.h"
@@ -6,6 +6,8 @@
 #include "PermissionReport.h"
 #include "PipeReader.h"
 #include "base/MainLoop.h"
+#include "server/RequestReader.h"
+#include "server/SystemCommands.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -15,6 +17,22 @@ using namespace tarvine;
 using fakes::PipeReader;
 
 namespace {
+
+// The server with the system commands, writing to the process's output channel.
+struct SystemServer {
+    explicit SystemServer(std::size_t maxLineBytes = Server::defaultMaxLineBytes)
+        : server(
+              table(), Out::events(), [] { Out::flush(); }, maxLineBytes) {}
+
+    const CommandTable& table() {
+        system.registerIn(commands);
+        return commands;
+    }
+
+    CommandTable commands;
+    SystemCommands system;
+    Server server;
+};
 
 // Runs requests through the server on the main loop and collects what it writes.
 class ServerTest : public ::testing::Test {
@@ -30,7 +48,7 @@ protected:
 
     std::vector<Message> handle(std::vector<Message> requests) {
         for (auto& request : requests)
-            MainLoop::spawn(Server::shared().handle(std::move(request)));
+            MainLoop::spawn(served.server.handle(std::move(request)));
         MainLoop::context().run_for(std::chrono::seconds(5));
         MainLoop::context().restart();
         return written();
@@ -46,6 +64,7 @@ protected:
     }
 
     fakes::FakeIntegration* platform = nullptr;
+    SystemServer served;
     PipeReader pipe;
     std::unique_ptr<OutputChannel> channel;
 };
@@ -135,7 +154,8 @@ TEST(RequestMembers, WrongTypesTakeTheDefault) {
 namespace {
 
 // Feeds raw bytes to the reader thread and runs the main loop until the server ends.
-std::vector<Message> serve(const std::string& input) {
+std::vector<Message> serve(const std::string& input,
+                           std::size_t maxLineBytes = Server::defaultMaxLineBytes) {
     PipeReader output;
     output.start();
     std::vector<Message> replies;
@@ -155,7 +175,8 @@ std::vector<Message> serve(const std::string& input) {
             }
             ::close(fds[1]);
         });
-        Server& server = Server::shared();
+        SystemServer served(maxLineBytes);
+        Server& server = served.server;
         server.exitProcess = [&](int code) {
             status = code;
             MainLoop::context().stop();
@@ -190,6 +211,23 @@ TEST(ServerReader, IgnoresEverythingThatIsNotAJsonObject) {
     EXPECT_EQ(replies[0]["id"], 1);
     EXPECT_EQ(replies[1]["id"], 2);
     EXPECT_EQ(replies[2]["id"], 3);
+}
+
+TEST(ServerReader, SkipsWholeLinesLongerThanItsLimitWhateverTheChunks) {
+    std::vector<Message> read;
+    RequestReader reader(32, [&](Message request) { read.push_back(std::move(request)); });
+    const std::string longLine = "{\"id\":1,\"pad\":\"" + std::string(40, 'x') + "\"}\n";
+    reader.feed(longLine.substr(0, 20));
+    reader.feed(longLine.substr(20) + "{\"id\":2}\r\n{\"id\":");
+    reader.feed("3}");
+    reader.finish();
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0], (Message{{"id", 2}}));
+    EXPECT_EQ(read[1], (Message{{"id", 3}}));
+
+    auto replies = serve(std::string(100, ' ') + "\n{\"id\":4,\"cmd\":\"ping\"}\n", 64);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0]["id"], 4);
 }
 
 TEST(ServerReader, AnswersEveryOneOfThousandsOfPipelinedRequests) {

@@ -3,7 +3,7 @@
 #include "FakePlatform.h"
 #include "FakeSpeech.h"
 #include "LoopDriver.h"
-#include "OutputCapture.h"
+#include "RecordingEvents.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ protected:
 
     // A running stream with its first task, as the owner starts it; events start empty.
     std::shared_ptr<SpeechStream> open(const std::string& name = "Me") {
-        auto stream = SpeechStream::make("en-US", name);
+        auto stream = SpeechStream::make("en-US", name, output);
         stream->onPartial = [this](const std::string& text) {
             events.push_back("partial:" + text);
         };
@@ -46,7 +46,7 @@ protected:
 
     fakes::FakeRecognitionTask& task() { return *recognition.tasks.back(); }
 
-    fakes::OutputCapture output;
+    fakes::RecordingEvents output;
     fakes::FakeRecognition recognition;
     std::vector<std::string> events;
 };
@@ -61,9 +61,9 @@ PcmBuffer buffer(double rate, std::uint32_t channels, std::uint32_t frames) {
 
 TEST_F(SpeechStreamTest, CreationReportsTheRecognizer) {
     recognition.onDevice = false;
-    auto them = SpeechStream::make("en-US", "Them");
+    auto them = SpeechStream::make("en-US", "Them", output);
     recognition.hasRecognizer = false;
-    auto me = SpeechStream::make("xx-XX", "Me");
+    auto me = SpeechStream::make("xx-XX", "Me", output);
     EXPECT_THAT(output.logs(), ElementsAre("[Them] recognizer=true available=true onDevice=false",
                                            "[Me] recognizer=false available=false onDevice=false"));
 
@@ -266,7 +266,7 @@ TEST_F(SpeechStreamTest, PausedAndUnrequestedBuffersAreCountedButNotForwarded) {
 }
 
 TEST_F(SpeechStreamTest, BufferLogComesWithTheFirstAndEveryFiveHundredthBuffer) {
-    RequestBox box;
+    RequestBox box(output);
     const PcmBuffer odd = buffer(44100.5, 2, 512);
     const PcmBuffer whole = buffer(48000, 1, 480);
     box.append(odd);

@@ -3,7 +3,7 @@
 #include "FakeAudio.h"
 #include "FakePlatform.h"
 #include "LoopDriver.h"
-#include "OutputCapture.h"
+#include "RecordingEvents.h"
 #include "base/HelperError.h"
 
 #include <atomic>
@@ -60,10 +60,10 @@ protected:
     fakes::FakeIntegration* platform = nullptr;
     std::shared_ptr<fakes::FakeSystemAudioState> stream =
         std::make_shared<fakes::FakeSystemAudioState>();
-    fakes::OutputCapture logs;
+    fakes::RecordingEvents logs;
     std::atomic<int> delivered{0};
     std::uint32_t lastFrames = 0;
-    SystemAudioCapture capture;
+    SystemAudioCapture capture{logs};
 };
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "FakePlatform.h"
 #include "FakeSpeech.h"
 #include "LoopDriver.h"
-#include "OutputCapture.h"
+#include "RecordingEvents.h"
 #include "base/HelperError.h"
 
 #include <cmath>
@@ -69,7 +69,7 @@ protected:
         else
             setenv("TARVINE_SPEECH_ENGINE", "recognizer", 1);
         if (session) await(session->stop());
-        session = Transcriber::make("en-US", includeSystem);
+        session = Transcriber::make("en-US", includeSystem, output);
         session->onPartial = [this](Speaker speaker, const std::string& text) {
             events.push_back("partial:" + std::string(rawValue(speaker)) + ":" + text);
         };
@@ -91,7 +91,7 @@ protected:
         return "";
     }
 
-    fakes::OutputCapture output;
+    fakes::RecordingEvents output;
     fakes::FakeIntegration* platform = nullptr;
     std::shared_ptr<fakes::FakeAudioEngineState> mic =
         std::make_shared<fakes::FakeAudioEngineState>();
