@@ -3,6 +3,7 @@
 #include "SpeechText.h"
 #include "base/AudioFile.h"
 #include "base/HelperError.h"
+#include "base/Signal.h"
 #include "platform/Platform.h"
 
 #include <algorithm>
@@ -73,9 +74,9 @@ struct AnalyzerStream::ResultsTask {
 
     std::shared_ptr<platform::TranscriptionResults> results;
     std::atomic<bool> cancelled{false};
-    // Main loop only.
+    // Main loop only: set, and announced, by the thread's last job.
     bool ended = false;
-    std::vector<std::shared_ptr<MainLoop::Timer>> waiters;
+    Signal finished;
 };
 
 AnalyzerStream::AnalyzerStream(std::string locale_, std::string name_, bool live, Events& events_)
@@ -333,32 +334,25 @@ void AnalyzerStream::readResults(std::shared_ptr<ResultsTask> task,
         }
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        if (!task->cancelled) {
-            SpeechText::log(events, name, "results error: " + describe(error));
-            // Only a failure while the input is still open is news to the owner; after
-            // finish() or a failed start it has already ended the input itself.
+        // Logged whatever the state: a failure after a cancel is still worth a line.
+        SpeechText::log(events, name, "results error: " + describe(error));
+        // Only a failure while the input is still open is news to the owner; after finish()
+        // or a failed start it has already ended the input itself.
+        if (!task->cancelled)
             onMain([&] {
                 auto self = weak.lock();
                 if (self && self->endInput() && self->onFailure) self->onFailure(error);
             });
-        }
     }
     MainLoop::post([task] {
         task->ended = true;
-        for (auto& waiter : task->waiters)
-            waiter->cancel();
-        task->waiters.clear();
+        task->finished.notify();
     });
 }
 
 asio::awaitable<void> AnalyzerStream::awaitEnd(std::shared_ptr<ResultsTask> task) {
-    if (task->ended) co_return;
-    // A timer that never expires, cancelled by the results thread's last job on the main loop.
-    auto waiter =
-        std::make_shared<MainLoop::Timer>(MainLoop::context(), MainLoop::Clock::time_point::max());
-    task->waiters.push_back(waiter);
-    std::error_code ignored;
-    co_await waiter->async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+    while (!task->ended)
+        co_await task->finished.wait();
 }
 
 asio::awaitable<void> AnalyzerStream::finish() {

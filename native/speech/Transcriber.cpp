@@ -65,6 +65,15 @@ void Transcriber::error(const std::string& message) {
     if (onError) onError(message);
 }
 
+// When the system audio cannot be started again after it ended, the user hears about it as
+// about a start that failed: a log line alone could be dropped under back-pressure.
+void Transcriber::giveUpWith(std::string prefix) {
+    system_->onGiveUp = [weak = weak_from_this(),
+                         prefix = std::move(prefix)](const std::string& why) {
+        if (auto self = weak.lock(); self && !self->stopped_) self->error(prefix + why);
+    };
+}
+
 AudioSink Transcriber::micSink(AudioSink engineSink) {
     std::weak_ptr<Transcriber> weak = weak_from_this();
     return [weak, engineSink = std::move(engineSink)](const PcmBufferRef& buffer) {
@@ -147,6 +156,7 @@ asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
             co_return;
         }
         system_->setSink(into(them));
+        giveUpWith("System audio unavailable (grant Screen & System Audio Recording): ");
         try {
             co_await system_->start();
             events_.log("listen: system audio started");
@@ -191,6 +201,7 @@ asio::awaitable<void> Transcriber::openWithRecognizer(bool micAllowed) {
         them_->running = true;
         them_->rotate();
         system_->setSink(into(them_));
+        giveUpWith("System audio unavailable (grant Screen Recording permission): ");
         try {
             co_await system_->start();
         } catch (const std::exception& failure) {

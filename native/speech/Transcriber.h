@@ -64,6 +64,7 @@ private:
     std::shared_ptr<SpeechStream> makeStream(Speaker speaker);
     AudioSink micSink(AudioSink engineSink);
     void error(const std::string& message);
+    void giveUpWith(std::string prefix);
 
     Events& events_;
     const std::string locale_;

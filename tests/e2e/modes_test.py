@@ -135,6 +135,22 @@ class SettingsWindow(unittest.TestCase):
             other.close()
             window.close()
 
+    def test_the_bounds_count_from_the_primary_monitor(self):
+        # Two monitors side by side, the primary on the right: positions count from its corner.
+        subprocess.run(["xrandr", "--setmonitor", "LEFT", "960/254x1080/286+0+0", "screen"], check=True)
+        subprocess.run(["xrandr", "--setmonitor", "*RIGHT", "960/254x1080/286+960+0", "none"], check=True)
+        window = TestWindow("System Settings", "Privacy & Security", 300, 200)
+        try:
+            result = run_mode("settings-window")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            expected = frame_geometry(window.xid)
+            expected["X"] -= 960
+            self.assertEqual(json.loads(result.stdout), expected)
+        finally:
+            window.close()
+            subprocess.run(["xrandr", "--delmonitor", "RIGHT"], capture_output=True)
+            subprocess.run(["xrandr", "--delmonitor", "LEFT"], capture_output=True)
+
 
 if __name__ == "__main__":
     main()

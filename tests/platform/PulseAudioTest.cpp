@@ -175,8 +175,7 @@ TEST_F(PulseAudioTest, SystemAudioDeliversWhatIsPlayedAsMono48kOnItsOwnThread) {
     EXPECT_EQ(received.threadName, "tarvine.system-");
     for (std::size_t i = 0; i < received.frames.size(); ++i) {
         EXPECT_EQ(received.formats[i], (AudioFormat{48000, 1}));
-        EXPECT_GT(received.frames[i], 0u);
-        EXPECT_LE(received.frames[i], 2048u);
+        EXPECT_EQ(received.frames[i], 2048u) << "the server's crumbs are gathered into blocks";
     }
 }
 

@@ -185,6 +185,21 @@ TEST_F(AnalyzerStreamTest, ResultsErrorWhileInputIsOpenIsReportedOnce) {
     EXPECT_EQ(events.size(), 1u);
 }
 
+TEST_F(AnalyzerStreamTest, ResultsErrorAfterTheResultsWereCancelledIsStillLogged) {
+    started();
+    // The stream is dropped (which cancels its results) while a result is being handed over;
+    // the engine fails its results meanwhile.
+    stream->onPartial = [this](const std::string&) {
+        analysis.failResults("decoder died");
+        stream.reset();
+    };
+    analysis.deliver("last words", false);
+    ASSERT_TRUE(runUntil([&] { return !output.logsContaining("results error").empty(); }));
+    EXPECT_THAT(output.logsContaining("results error"),
+                ElementsAre("[Me] results error: FakeAnalyzer: decoder died"));
+    EXPECT_THAT(events, IsEmpty()) << "a cancelled stream reports no failure";
+}
+
 TEST_F(AnalyzerStreamTest, ResultsErrorAfterFinishBeganIsOnlyLogged) {
     analysis.resultsErrorOnFinalize =
         std::make_exception_ptr(PlatformError("FakeAnalyzer", "late failure"));

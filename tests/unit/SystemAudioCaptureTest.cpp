@@ -146,14 +146,52 @@ TEST_F(SystemAudioCaptureTest, NothingReachesTheSinkOnceStopReturns) {
     EXPECT_EQ(delivered, atStop);
 }
 
-TEST_F(SystemAudioCaptureTest, StreamEndingByItselfIsOnlyLogged) {
+// A sound server that restarts ends the stream; capture comes back by itself, retrying once a
+// second, and the owner hears when it gives up.
+TEST_F(SystemAudioCaptureTest, StreamEndingByItselfIsStartedAgainOnceASecondUntilItGivesUp) {
+    std::vector<std::string> givenUp;
+    capture.onGiveUp = [&](const std::string& why) { givenUp.push_back(why); };
     ASSERT_FALSE(start());
     stream->fail("PulseAudio: Connection terminated");
+    ASSERT_TRUE(fakes::loop::runUntil([&] { return capture.capturing() && stream->starts == 2; }));
     EXPECT_EQ(logs.take(),
-              std::vector<std::string>{"system audio stopped: PulseAudio: Connection terminated"});
-    EXPECT_TRUE(capture.capturing());
+              (std::vector<std::string>{"system audio stopped: PulseAudio: Connection terminated",
+                                        "listen: system audio restarted"}));
     stream->deliver(10);
-    EXPECT_EQ(delivered, 1);
+    EXPECT_EQ(delivered, 1) << "the new stream feeds the same sink";
+
+    stream->startError = std::make_exception_ptr(PlatformError("PulseAudio", "Connection refused"));
+    stream->fail("PulseAudio: Connection terminated");
+    ASSERT_TRUE(fakes::loop::runUntil([&] { return capture.retries() == 1; }));
+    EXPECT_FALSE(capture.capturing());
+    for (int attempt = 2; attempt <= 11; ++attempt) {
+        fakes::loop::advance(999ms);
+        EXPECT_EQ(capture.retries(), attempt - 1) << "a retry came early";
+        fakes::loop::advance(1ms);
+        ASSERT_TRUE(fakes::loop::runUntil([&] { return capture.retries() == attempt; }));
+    }
+    fakes::loop::advance(5s);
+    EXPECT_EQ(stream->starts, 2 + 11);
+    auto lines = logs.take();
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[1], "listen: system audio restart FAILED (1) PulseAudio: Connection refused");
+    EXPECT_EQ(lines[11], "listen: system audio restart FAILED (11) PulseAudio: Connection refused");
+    EXPECT_EQ(givenUp, std::vector<std::string>{"Connection refused"});
+}
+
+TEST_F(SystemAudioCaptureTest, StopEndsTheRetriesAndReleasesAStreamThatStartsLate) {
+    ASSERT_FALSE(start());
+    std::promise<void> release;
+    stream->startGate = release.get_future().share();
+    stream->fail("PulseAudio: Connection terminated");
+    ASSERT_TRUE(fakes::loop::runUntil([&] { return stream->starts == 2; }));
+    capture.stop();
+    release.set_value();
+    ASSERT_TRUE(fakes::loop::runUntil([&] { return stream->stops == 2; }))
+        << "the stream that started after the stop was kept";
+    fakes::loop::advance(5s);
+    EXPECT_EQ(stream->starts, 2);
+    EXPECT_FALSE(capture.capturing());
 }
 
 TEST_F(SystemAudioCaptureTest, StopWhileStartingLeavesAStreamForTheNextStop) {

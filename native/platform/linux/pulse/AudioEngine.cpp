@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* domain = "PulseAudio";
 constexpr std::uint32_t defaultBlock = 2048;
+// The events of one change (the stream dies, the source goes, the default moves) come a few
+// milliseconds apart but not in one batch; they are gathered for this long into one change.
+constexpr auto settleTime = std::chrono::milliseconds(150);
 
 // The capture of the default source. Blocks are cut and delivered on PulseAudio's own
 // event thread, with the loop lock held: everything the stream touches is guarded by it.
@@ -35,8 +38,7 @@ private:
     struct Observer {
         std::mutex lock;
         std::function<void()> handler;
-        // Several events about one change (the source goes, the default moves, the stream
-        // dies) make one restart, not three.
+        // Several events about one change make one restart, not three: one chain of retries.
         std::atomic<bool> pending{false};
     };
 
@@ -263,13 +265,16 @@ void PulseAudioEngine::notify() {
     }
     if (observer->pending.exchange(true)) return;
     MainLoop::post([observer] {
-        observer->pending = false;
-        std::function<void()> handler;
-        {
-            std::lock_guard guard(observer->lock);
-            handler = observer->handler;
-        }
-        if (handler) handler();
+        auto settle = std::make_shared<MainLoop::Timer>(MainLoop::context(), settleTime);
+        settle->async_wait([observer, settle](const std::error_code&) {
+            observer->pending = false;
+            std::function<void()> handler;
+            {
+                std::lock_guard guard(observer->lock);
+                handler = observer->handler;
+            }
+            if (handler) handler();
+        });
     });
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tarvine::adapters::pulse {
@@ -21,7 +22,10 @@ constexpr const char* domain = "PulseAudio";
 constexpr std::uint32_t rate = 48000;
 // Small pieces keep the live transcript close behind the audio.
 constexpr std::uint32_t fragmentFrames = 1024;
-constexpr std::uint32_t maxBufferFrames = 2048;
+// The server hands a monitor's audio over in crumbs of 15 to 1023 frames; they are gathered
+// into blocks of this size (about 43 ms), so that the engine is not fed hundreds of buffers a
+// second and its backlog of buffers holds minutes of audio.
+constexpr std::uint32_t blockFrames = 2048;
 // A sink that stops taking audio must not make the queue grow without end: past this much
 // the oldest audio goes.
 constexpr std::size_t maxQueuedFrames = rate * 30;
@@ -58,6 +62,7 @@ private:
     std::condition_variable queueReady_;
     std::deque<std::vector<float>> queue_;
     std::size_t queuedFrames_ = 0;
+    std::vector<float> block_; // the block being gathered
     bool stopping_ = false;
 
     // Held while output_ runs, so that stop() can promise no call is under way.
@@ -213,13 +218,17 @@ void PulseSystemAudioStream::streamRead(pa_stream* stream, std::size_t, void* da
         std::lock_guard guard(self->queueLock_);
         // A hole (no data) is skipped; so is everything once stopping.
         while (cursor && frames > 0 && !self->stopping_) {
-            const std::size_t piece = std::min<std::size_t>(frames, maxBufferFrames);
-            std::vector<float> samples(piece);
-            std::memcpy(samples.data(), cursor, piece * sizeof(float));
-            self->queue_.push_back(std::move(samples));
-            self->queuedFrames_ += piece;
+            std::vector<float>& block = self->block_;
+            const std::size_t piece = std::min<std::size_t>(frames, blockFrames - block.size());
+            const std::size_t filled = block.size();
+            block.resize(filled + piece);
+            std::memcpy(block.data() + filled, cursor, piece * sizeof(float));
             cursor += piece * sizeof(float);
             frames -= piece;
+            if (block.size() < blockFrames) break;
+            self->queuedFrames_ += block.size();
+            self->queue_.push_back(std::exchange(block, {}));
+            self->block_.reserve(blockFrames);
         }
         while (self->queuedFrames_ > maxQueuedFrames && !self->queue_.empty()) {
             self->queuedFrames_ -= self->queue_.front().size();

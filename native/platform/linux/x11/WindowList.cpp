@@ -4,6 +4,7 @@
 #include "platform/linux/xdg/DesktopEntries.h"
 
 #include <algorithm>
+#include <xcb/randr.h>
 
 namespace tarvine::adapters::x11 {
 
@@ -26,7 +27,25 @@ bool hasAtom(const std::optional<std::vector<std::uint32_t>>& list, xcb_atom_t a
     return list && std::find(list->begin(), list->end(), atom) != list->end();
 }
 
-std::optional<Rect> frameBounds(Connection& x, xcb_window_t window, double scale) {
+// Window positions are given from the top left of the primary monitor, which need not be the
+// root window's corner (a monitor may lie to its left or above it).
+std::pair<double, double> primaryOrigin(Connection& x) {
+    auto cookie = xcb_randr_get_monitors(x.xcb(), x.root(), 1);
+    Reply<xcb_randr_get_monitors_reply_t> reply(
+        xcb_randr_get_monitors_reply(x.xcb(), cookie, nullptr));
+    if (!reply) return {0, 0};
+    auto monitors = xcb_randr_get_monitors_monitors_iterator(reply.get());
+    std::optional<std::pair<double, double>> first;
+    for (; monitors.rem > 0; xcb_randr_monitor_info_next(&monitors)) {
+        const xcb_randr_monitor_info_t& monitor = *monitors.data;
+        if (monitor.primary) return {monitor.x, monitor.y};
+        if (!first) first = std::pair<double, double>(monitor.x, monitor.y);
+    }
+    return first.value_or(std::pair<double, double>(0, 0));
+}
+
+std::optional<Rect> frameBounds(Connection& x, xcb_window_t window,
+                                std::pair<double, double> origin0, double scale) {
     auto geometryCookie = xcb_get_geometry(x.xcb(), window);
     auto translateCookie = xcb_translate_coordinates(x.xcb(), window, x.root(), 0, 0);
     Reply<xcb_get_geometry_reply_t> geometry(
@@ -43,8 +62,8 @@ std::optional<Rect> frameBounds(Connection& x, xcb_window_t window, double scale
         top = (*extents)[2];
         bottom = (*extents)[3];
     }
-    return Rect{(origin->dst_x - static_cast<double>(left)) / scale,
-                (origin->dst_y - static_cast<double>(top)) / scale,
+    return Rect{(origin->dst_x - static_cast<double>(left) - origin0.first) / scale,
+                (origin->dst_y - static_cast<double>(top) - origin0.second) / scale,
                 (geometry->width + static_cast<double>(left + right)) / scale,
                 (geometry->height + static_cast<double>(top + bottom)) / scale};
 }
@@ -67,6 +86,7 @@ std::vector<platform::WindowRecord> WindowList::onScreenWindows() {
     auto stacking = x->cardinals(x->root(), "_NET_CLIENT_LIST_STACKING", XCB_ATOM_WINDOW);
     if (!stacking) return records;
     const double scale = x->scale();
+    const auto origin = primaryOrigin(*x);
     const xcb_atom_t desktopType = x->atom("_NET_WM_WINDOW_TYPE_DESKTOP");
     const xcb_atom_t dockType = x->atom("_NET_WM_WINDOW_TYPE_DOCK");
     const xcb_atom_t notificationType = x->atom("_NET_WM_WINDOW_TYPE_NOTIFICATION");
@@ -93,7 +113,7 @@ std::vector<platform::WindowRecord> WindowList::onScreenWindows() {
         record.ownerName = applicationName(*x, window);
         record.name = x->text(window, "_NET_WM_NAME");
         if (!record.name) record.name = x->text(window, "WM_NAME");
-        record.bounds = frameBounds(*x, window, scale);
+        record.bounds = frameBounds(*x, window, origin, scale);
         records.push_back(std::move(record));
     }
     return records;
