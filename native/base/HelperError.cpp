@@ -50,21 +50,21 @@ std::string describe(const std::exception& error) {
     return error.what();
 }
 
-std::string currentErrorMessage() {
+std::string errorMessage(const std::exception_ptr& error) {
     try {
-        throw;
-    } catch (const std::exception& error) {
-        return error.what();
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
     } catch (...) {
         return "unknown error";
     }
 }
 
-std::string currentErrorDescription() {
+std::string errorDescription(const std::exception_ptr& error) {
     try {
-        throw;
-    } catch (const std::exception& error) {
-        return describe(error);
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return describe(e);
     } catch (...) {
         return "unknown error";
     }

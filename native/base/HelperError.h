@@ -33,11 +33,11 @@ private:
 // The default textual description of any error, as a one-shot mode prints it.
 std::string describe(const std::exception& error);
 
-// Inside a catch block: the exception being handled, as a reply's "error" carries it (the
-// message) and as a diagnostic line describes it. Anything that is not a std::exception is
-// "unknown error".
-std::string currentErrorMessage();
-std::string currentErrorDescription();
+// A caught exception as a reply's "error" carries it (the message, what()) and as a diagnostic
+// line describes it. Anything that is not a std::exception is "unknown error". Inside a catch
+// block, pass std::current_exception().
+std::string errorMessage(const std::exception_ptr& error);
+std::string errorDescription(const std::exception_ptr& error);
 
 // `text` as a double-quoted string literal with escapes, the way a value prints in a
 // record's description.

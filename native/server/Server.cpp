@@ -45,7 +45,7 @@ asio::awaitable<void> Server::handle(Message request) {
         auto work = (*command)(members);
         answer.emplace(co_await std::move(work));
     } catch (...) {
-        answer.emplace(Message{{"ok", false}, {"error", currentErrorMessage()}});
+        answer.emplace(Message{{"ok", false}, {"error", errorMessage(std::current_exception())}});
     }
     reply(id, std::move(answer->body));
     for (const auto& event : answer->events)

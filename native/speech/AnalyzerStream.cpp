@@ -25,16 +25,6 @@ const char* flag(bool value) {
     return value ? "true" : "false";
 }
 
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return tarvine::describe(e);
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
 // The user's state directory, where the debug recordings go ("Logs/" beneath it).
 fs::path stateDirectory() {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') return state;
@@ -87,16 +77,6 @@ AnalyzerStream::~AnalyzerStream() {
     // Dropped without finish(): stop feeding the engine and release the results thread.
     endInput();
     if (resultsTask) resultsTask->cancel();
-}
-
-std::string AnalyzerStream::localizedDescription(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
 }
 
 float AnalyzerStream::peak(const PcmBuffer& buffer) {
@@ -335,7 +315,7 @@ void AnalyzerStream::readResults(std::shared_ptr<ResultsTask> task,
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
         // Logged whatever the state: a failure after a cancel is still worth a line.
-        SpeechText::log(events, name, "results error: " + describe(error));
+        SpeechText::log(events, name, "results error: " + errorDescription(error));
         // Only a failure while the input is still open is news to the owner; after finish()
         // or a failed start it has already ended the input itself.
         if (!task->cancelled)
@@ -366,7 +346,7 @@ asio::awaitable<void> AnalyzerStream::finish() {
                 MainLoop::offload([engine] { engine->finalizeAndFinishThroughEndOfInput(); });
             co_await std::move(finalizing);
         } catch (...) {
-            failure = describe(std::current_exception());
+            failure = errorDescription(std::current_exception());
         }
         if (failure) {
             SpeechText::log(events, name, "finalize error: " + *failure);

@@ -41,8 +41,7 @@ public:
     // engine's order, each awaited before the next result is read.
     std::function<void(const std::string&)> onCommit;
     std::function<void(const std::string&)> onPartial;
-    // Told once when the results fail while the input is still open. The owner words it with
-    // localizedDescription(error).
+    // Told once when the results fail while the input is still open.
     std::function<void(std::exception_ptr)> onFailure;
 
     const std::string locale;
@@ -67,9 +66,6 @@ public:
     // delivered, then releases the engine. Never throws; safe to call in any state and more
     // than once. Run on the main loop.
     asio::awaitable<void> finish();
-
-    // The user-facing text of an error handed to onFailure.
-    static std::string localizedDescription(const std::exception_ptr& error);
 
     // The largest absolute sample among the frames of channel 0; -1 without float channel
     // data, 0 for an empty buffer.

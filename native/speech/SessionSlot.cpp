@@ -12,7 +12,7 @@ asio::awaitable<Message> openInSlot(std::shared_ptr<Transcriber>& slot,
         co_await session->open();
     } catch (...) {
         failed = true;
-        failure = currentErrorMessage();
+        failure = errorMessage(std::current_exception());
     }
     if (failed) {
         co_await session->stop();

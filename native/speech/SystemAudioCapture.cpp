@@ -86,8 +86,8 @@ asio::awaitable<void> SystemAudioCapture::restart(std::uint64_t generation) {
         auto starting = startStream();
         stream = co_await std::move(starting);
     } catch (...) {
-        failure = currentErrorMessage();
-        description = currentErrorDescription();
+        failure = errorMessage(std::current_exception());
+        description = errorDescription(std::current_exception());
     }
     auto alive = weak.lock();
     if (!alive || generation != generation_) {

@@ -16,14 +16,6 @@
 
 namespace tarvine {
 
-namespace {
-
-std::string localized(const std::exception& error) {
-    return error.what();
-}
-
-} // namespace
-
 std::shared_ptr<Transcriber> Transcriber::make(std::string locale, bool includeSystem,
                                                Events& events) {
     return std::shared_ptr<Transcriber>(new Transcriber(std::move(locale), includeSystem, events));
@@ -121,8 +113,7 @@ std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
     forwardText(*stream, weak, speaker);
     stream->onFailure = [weak,
                          failurePrefix = std::move(failurePrefix)](std::exception_ptr failure) {
-        if (auto self = weak.lock())
-            self->error(failurePrefix + AnalyzerStream::localizedDescription(failure));
+        if (auto self = weak.lock()) self->error(failurePrefix + errorMessage(failure));
     };
     return stream;
 }
@@ -163,7 +154,7 @@ asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
         } catch (const std::exception& failure) {
             events_.log("listen: system audio FAILED " + describe(failure));
             error("System audio unavailable (grant Screen & System Audio Recording): " +
-                  localized(failure));
+                  std::string(failure.what()));
         }
         if (stopped_) co_return;
         if (!micAllowed) {
@@ -187,7 +178,7 @@ asio::awaitable<void> Transcriber::openWithAnalyzer(bool micAllowed) {
         events_.log("listen: mic started");
     } catch (const std::exception& failure) {
         events_.log("listen: mic FAILED " + describe(failure));
-        error("Microphone unavailable: " + localized(failure));
+        error("Microphone unavailable: " + std::string(failure.what()));
     }
 }
 
@@ -206,7 +197,7 @@ asio::awaitable<void> Transcriber::openWithRecognizer(bool micAllowed) {
             co_await system_->start();
         } catch (const std::exception& failure) {
             error("System audio unavailable (grant Screen Recording permission): " +
-                  localized(failure));
+                  std::string(failure.what()));
         }
         if (stopped_ || !micAllowed) co_return;
     } else if (!micAllowed) {
@@ -220,7 +211,7 @@ asio::awaitable<void> Transcriber::openWithRecognizer(bool micAllowed) {
     try {
         mic_->start(micSink(into(me_)));
     } catch (const std::exception& failure) {
-        error("Microphone unavailable: " + localized(failure));
+        error("Microphone unavailable: " + std::string(failure.what()));
     }
 }
 

@@ -52,7 +52,7 @@ protected:
         };
         stream->onCommit = [this](const std::string& text) { events.push_back("commit:" + text); };
         stream->onFailure = [this](std::exception_ptr error) {
-            events.push_back("failure:" + AnalyzerStream::localizedDescription(error));
+            events.push_back("failure:" + errorMessage(error));
         };
         return stream;
     }
