@@ -98,8 +98,10 @@ async function geometry(xid) {
 }
 
 const xdotool = (...args) => run('xdotool', args.map(String));
+// Device motion through XTest, as a mouse makes it (xdotool's mousemove warps the pointer).
+const movePointer = (x, y) => run('/usr/bin/python3', [path.join(__dirname, 'pointer.py'), x, y].map(String));
 
 module.exports = {
   glass, addonPath, onDesktop, sleep, until, openWindow, adopt, handleOf, blurRegion, advertiseBlur,
-  geometry, xdotool, run,
+  geometry, xdotool, movePointer, run,
 };
