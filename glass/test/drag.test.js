@@ -90,6 +90,19 @@ describe('file drags', { skip: !h.onDesktop && 'needs scripts/desktop-session' }
     assert.ok(refusing.lines.includes('refused'));
   });
 
+  test('Escape ends the drag over a target that takes files in state 3, with nothing dropped', async () => {
+    await press();
+    assert.equal(glass.drag(h.handleOf(host.xid), wide, 64), true);
+    await h.movePointer(...(await centre(accepting)));
+    await h.sleep(200);
+    const received = accepting.lines.length;
+    await h.xdotool('key', 'Escape');
+    assert.equal(await h.until(() => glass.dragState() !== 1 && glass.dragState()), 3);
+    await h.xdotool('mouseup', 1);
+    await h.sleep(300);
+    assert.equal(accepting.lines.length, received);
+  });
+
   test('a drop where no window takes files ends in state 3', async () => {
     await press();
     assert.equal(glass.drag(h.handleOf(host.xid), wide, 64), true);

@@ -160,13 +160,24 @@ void Display::removeSink(EventSink* sink) {
 }
 
 void Display::pump() {
-    while (Reply<xcb_generic_event_t> event{xcb_poll_for_event(connection_)}) {
-        // A sink may remove itself (a drag that ends) while it handles an event.
-        auto sinks = sinks_;
-        for (EventSink* sink : sinks)
-            if (std::find(sinks_.begin(), sinks_.end(), sink) != sinks_.end()) sink->handle(*event);
+    for (;;) {
+        Reply<xcb_generic_event_t> event{xcb_poll_for_event(connection_)};
+        if (!event) {
+            forEachSink([](EventSink& sink) { sink.drained(); });
+            // What the sinks asked meanwhile may have queued more events.
+            event.reset(xcb_poll_for_queued_event(connection_));
+            if (!event) break;
+        }
+        forEachSink([&](EventSink& sink) { sink.handle(*event); });
     }
     xcb_flush(connection_);
+}
+
+template <class Call> void Display::forEachSink(Call call) {
+    // A sink may remove itself (a drag that ends) while it is called.
+    auto sinks = sinks_;
+    for (EventSink* sink : sinks)
+        if (std::find(sinks_.begin(), sinks_.end(), sink) != sinks_.end()) call(*sink);
 }
 
 void Display::keepLoopAlive(bool alive) {
@@ -182,9 +193,7 @@ void Display::onReadable(uv_poll_t* poll, int status, int /*events*/) {
     if (status < 0 || xcb_connection_has_error(display->connection_)) {
         // A server that is gone would make the socket readable for ever.
         uv_poll_stop(poll);
-        auto sinks = display->sinks_;
-        for (EventSink* sink : sinks)
-            sink->connectionLost();
+        display->forEachSink([](EventSink& sink) { sink.connectionLost(); });
         return;
     }
     display->pump();

@@ -44,6 +44,9 @@ class EventSink {
 public:
     virtual ~EventSink() = default;
     virtual void handle(const xcb_generic_event_t& event) = 0;
+    // Every event that had arrived has been handled: work that only the latest of a burst
+    // of events needs is done here.
+    virtual void drained() {}
     // The server went away: nothing more will arrive.
     virtual void connectionLost() {}
 };
@@ -91,6 +94,7 @@ private:
     void readScale();
     void queryXInput();
     void* awaitReply(unsigned sequence);
+    template <class Call> void forEachSink(Call call);
     static void onReadable(uv_poll_t* poll, int status, int events);
 
     xcb_connection_t* connection_;

@@ -15,6 +15,7 @@ constexpr std::uint32_t kOldestXdndVersion = 3;
 constexpr std::chrono::milliseconds kStatusTimeout{2000};
 constexpr std::chrono::milliseconds kFinishTimeout{5000};
 constexpr int kMaxWindowDepth = 16;
+constexpr xcb_keysym_t kEscapeKeysym = 0xff1b;
 
 struct RawEventMask {
     xcb_input_event_mask_t head;
@@ -40,7 +41,8 @@ std::unique_ptr<DragSource> DragSource::begin(Display& display, std::string uri,
     }
     std::unique_ptr<DragSource> drag(
         new DragSource(display, std::move(uri), std::move(image), std::move(ended), source));
-    drag->selectPointerEvents(true);
+    drag->learnEscapeKeys();
+    drag->selectInputEvents(true);
     // The button may have come up before the raw events were selected: then this is the drop.
     auto now = pointer(display);
     if (!now || !now->leftButtonDown)
@@ -62,17 +64,18 @@ DragSource::~DragSource() {
     display_.removeSink(this);
     if (phase_ != Phase::Ended) {
         if (target_.window) send(target_.window, Atom::XdndLeave, 0, 0, 0, 0);
-        selectPointerEvents(false);
+        selectInputEvents(false);
         display_.keepLoopAlive(false);
     }
     xcb_destroy_window(display_.xcb(), source_);
     xcb_flush(display_.xcb());
 }
 
-void DragSource::selectPointerEvents(bool on) {
+void DragSource::selectInputEvents(bool on) {
     RawEventMask mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
                       on ? std::uint32_t{XCB_INPUT_XI_EVENT_MASK_RAW_MOTION |
-                                         XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE}
+                                         XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE |
+                                         XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS}
                          : 0u};
     xcb_input_xi_select_events(display_.xcb(), display_.root(), 1, &mask.head);
 }
@@ -82,9 +85,13 @@ void DragSource::handle(const xcb_generic_event_t& event) {
     if (type == XCB_GE_GENERIC) {
         const auto& raw = reinterpret_cast<const xcb_input_raw_button_press_event_t&>(event);
         if (raw.extension != display_.xinputOpcode() || phase_ != Phase::Dragging) return;
-        if (raw.event_type == XCB_INPUT_RAW_MOTION)
-            pointerMoved(raw.time);
-        else if (raw.event_type == XCB_INPUT_RAW_BUTTON_RELEASE && raw.detail == 1)
+        if (raw.event_type == XCB_INPUT_RAW_MOTION) {
+            motionPending_ = true;
+            motionTime_ = raw.time;
+        } else if (raw.event_type == XCB_INPUT_RAW_KEY_PRESS) {
+            if (std::find(escapeKeys_.begin(), escapeKeys_.end(), raw.detail) != escapeKeys_.end())
+                cancel();
+        } else if (raw.event_type == XCB_INPUT_RAW_BUTTON_RELEASE && raw.detail == 1)
             buttonReleased(raw.time);
     } else if (type == XCB_CLIENT_MESSAGE) {
         const auto& message = reinterpret_cast<const xcb_client_message_event_t&>(event);
@@ -96,6 +103,33 @@ void DragSource::handle(const xcb_generic_event_t& event) {
     } else if (type == XCB_SELECTION_REQUEST) {
         answer(reinterpret_cast<const xcb_selection_request_event_t&>(event));
     }
+}
+
+void DragSource::drained() {
+    if (!motionPending_ || phase_ != Phase::Dragging) return;
+    motionPending_ = false;
+    pointerMoved(motionTime_);
+}
+
+void DragSource::learnEscapeKeys() {
+    const xcb_setup_t* setup = xcb_get_setup(display_.xcb());
+    auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    auto mapping = display_.reply<xcb_get_keyboard_mapping_reply_t>(
+        xcb_get_keyboard_mapping(display_.xcb(), setup->min_keycode, count).sequence);
+    if (!mapping || mapping->keysyms_per_keycode == 0) return;
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    int total = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
+    for (int i = 0; i < total; ++i)
+        if (keysyms[i] == kEscapeKeysym)
+            escapeKeys_.push_back(
+                static_cast<xcb_keycode_t>(setup->min_keycode + i / mapping->keysyms_per_keycode));
+}
+
+// Escape ends the drag where it is, with nothing dropped.
+void DragSource::cancel() {
+    if (phase_ != Phase::Dragging) return;
+    if (target_.window) send(target_.window, Atom::XdndLeave, 0, 0, 0, 0);
+    finish(false);
 }
 
 void DragSource::connectionLost() {
@@ -285,7 +319,7 @@ void DragSource::send(xcb_window_t to, Atom type, std::uint32_t d1, std::uint32_
 void DragSource::finish(bool accepted) {
     phase_ = Phase::Ended;
     deadline_.stop();
-    selectPointerEvents(false);
+    selectInputEvents(false);
     image_->hide();
     display_.keepLoopAlive(false);
     xcb_flush(display_.xcb());

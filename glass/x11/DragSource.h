@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tarvine::glass::x11 {
 
@@ -26,6 +27,7 @@ public:
     ~DragSource() override;
 
     void handle(const xcb_generic_event_t& event) override;
+    void drained() override;
     void connectionLost() override;
 
 private:
@@ -37,7 +39,9 @@ private:
 
     DragSource(Display& display, std::string uri, std::unique_ptr<DragImage> image, Ended ended,
                xcb_window_t source);
-    void selectPointerEvents(bool on);
+    void selectInputEvents(bool on);
+    void learnEscapeKeys();
+    void cancel();
     void pointerMoved(xcb_timestamp_t time);
     void buttonReleased(xcb_timestamp_t time);
     void moveTo(std::int16_t x, std::int16_t y, xcb_timestamp_t time);
@@ -67,6 +71,10 @@ private:
     bool positionPending_ = false;
     bool accepted_ = false;
     bool dropRequested_ = false;
+    // Raw motion only says that the pointer moved: a burst is answered once, after it.
+    bool motionPending_ = false;
+    xcb_timestamp_t motionTime_ = XCB_CURRENT_TIME;
+    std::vector<xcb_keycode_t> escapeKeys_;
 };
 
 } // namespace tarvine::glass::x11
