@@ -4,6 +4,7 @@
 #include "MicCapture.h"
 #include "SpeechStream.h"
 #include "SystemAudioCapture.h"
+#include "base/Heap.h"
 #include "base/HelperError.h"
 #include "base/MainLoop.h"
 #include "platform/Permissions.h"
@@ -235,6 +236,7 @@ void Transcriber::setPaused(bool paused) {
 asio::awaitable<void> Transcriber::stop() {
     auto self = shared_from_this();
     stopped_ = true;
+    const bool heldEngines = me_ || them_ || me26_ || them26_;
     mic_->stop();
     system_->stop();
     for (const auto& stream : {me_, them_}) {
@@ -253,6 +255,13 @@ asio::awaitable<void> Transcriber::stop() {
         co_await me->finish();
     else if (them)
         co_await them->finish();
+    me.reset();
+    them.reset();
+    // The engines' models are freed by now; their memory goes back to the system.
+    if (heldEngines) {
+        auto returning = MainLoop::offload([] { Heap::returnFreedMemory(); });
+        co_await std::move(returning);
+    }
 }
 
 } // namespace tarvine

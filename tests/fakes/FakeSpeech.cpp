@@ -28,7 +28,8 @@ namespace {
 
 class FakeRecognizer : public platform::SpeechRecognizer {
 public:
-    explicit FakeRecognizer(FakeRecognition& owner) : owner_(owner) {}
+    explicit FakeRecognizer(FakeRecognition& owner) : owner_(owner) { ++owner_.recognizersAlive; }
+    ~FakeRecognizer() override { --owner_.recognizersAlive; }
 
     bool isAvailable() override { return owner_.available; }
     bool supportsOnDeviceRecognition() override { return owner_.onDevice; }
@@ -61,7 +62,8 @@ std::unique_ptr<platform::SpeechRecognizer> FakeRecognition::makeRecognizer(cons
 
 class FakeSpeechAnalyzer : public platform::SpeechAnalyzer {
 public:
-    explicit FakeSpeechAnalyzer(FakeAnalysis& owner) : owner_(owner) {}
+    explicit FakeSpeechAnalyzer(FakeAnalysis& owner) : owner_(owner) { ++owner_.analyzersAlive; }
+    ~FakeSpeechAnalyzer() override { --owner_.analyzersAlive; }
 
     std::optional<AudioFormat> bestAvailableAudioFormat() override { return owner_.bestFormat; }
 

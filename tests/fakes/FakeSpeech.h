@@ -66,6 +66,8 @@ public:
     std::exception_ptr requestError;
 
     std::vector<std::shared_ptr<FakeRecognitionTask>> tasks;
+    // Recognizers made and not yet destroyed.
+    std::atomic<int> recognizersAlive{0};
 
     std::unique_ptr<platform::SpeechRecognizer> makeRecognizer(const std::string& locale) override;
     bool requestAuthorization() override { return authorized; }
@@ -90,6 +92,8 @@ public:
     std::atomic<int> installs{0};
     std::atomic<int> finalizes{0};
     std::atomic<int> cancels{0};
+    // Analyzers made and not yet destroyed.
+    std::atomic<int> analyzersAlive{0};
 
     std::optional<std::string> supportedLocale(const std::string& identifier) override;
     bool needsAssetInstallation(const std::string&) override { return needsInstall; }

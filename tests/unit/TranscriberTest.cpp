@@ -255,3 +255,18 @@ TEST_F(TranscriberTest, OlderEnginePauseAndStopCommitWhatIsPendingMeFirst) {
     EXPECT_EQ(system->stops, 1);
     EXPECT_THAT(output.logs(), IsEmpty());
 }
+
+// A stopped session may still be held (by a reply in flight, a callback); its engines, which
+// hold the speech models, must be gone by the time stop() returns.
+TEST_F(TranscriberTest, StopReleasesTheEnginesOfBothChannelsOnEitherEngine) {
+    for (bool analyzer : {true, false}) {
+        SCOPED_TRACE(analyzer ? "analyzer" : "recognizer");
+        make(analyzer, true);
+        await(session->open());
+        EXPECT_EQ(analyzer ? analysis.analyzersAlive.load() : recognition.recognizersAlive.load(),
+                  2);
+        await(session->stop());
+        EXPECT_EQ(analysis.analyzersAlive, 0);
+        EXPECT_EQ(recognition.recognizersAlive, 0);
+    }
+}
