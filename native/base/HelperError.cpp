@@ -60,14 +60,4 @@ std::string currentErrorMessage() {
     }
 }
 
-std::string currentErrorDescription() {
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        return describe(error);
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
 } // namespace tarvine

@@ -33,11 +33,9 @@ private:
 // The default textual description of any error, as a one-shot mode prints it.
 std::string describe(const std::exception& error);
 
-// Inside a catch block: the exception being handled, as a reply's "error" carries it (the
-// message) and as a diagnostic line describes it. Anything that is not a std::exception is
-// "unknown error".
+// Inside a catch block: the exception being handled, as a reply's "error" carries it (its
+// message). Anything that is not a std::exception is "unknown error".
 std::string currentErrorMessage();
-std::string currentErrorDescription();
 
 // `text` as a double-quoted string literal with escapes, the way a value prints in a
 // record's description.
