@@ -118,7 +118,7 @@ TEST(SphinxRecognizer, GivesPartialsThenAFinalWhenTheSpeechEnds) {
     // Audio comes from a capture thread, as 44.1 kHz stereo integers, and never "ends".
     std::thread capture([&] { appendAll(*request, buffersOf(audio, stereo44kInt)); });
     capture.join();
-    ASSERT_TRUE(calls.waitForEnd(20s));
+    ASSERT_TRUE(calls.waitForEnd(60s));
 
     // Audio after the final belongs to no utterance of this task: the task ends by itself.
     appendAll(*request, buffersOf(audio, stereo44kInt));
@@ -151,7 +151,7 @@ TEST(SphinxRecognizer, EndOfAudioEndsTheUtteranceWithAFinal) {
         auto task = recognizer->recognitionTask(request, calls.handler());
         appendAll(*request, buffersOf(audio, capture48k));
         request->endAudio();
-        ASSERT_TRUE(calls.waitForEnd(20s));
+        ASSERT_TRUE(calls.waitForEnd(60s));
         const auto all = calls.all();
         ASSERT_EQ(all.size(), 1u);
         ASSERT_TRUE(all[0].result);
@@ -187,8 +187,8 @@ TEST(SphinxRecognizer, CancelStopsPromptlyAndTheNextTaskStillRecognizes) {
         auto task = recognizer->recognitionTask(request, calls.handler());
         appendAll(*request, buffersOf(audio, capture48k));
         ASSERT_TRUE(calls.waitForPartial(20s));
-        const std::size_t beforeCancel = calls.all().size();
         task->cancel();
+        const std::size_t atCancel = calls.all().size();
         // The speech never ends and the audio neither, so only the cancellation ends the task.
         ASSERT_TRUE(calls.waitForEnd(10s)) << "cancelling hung";
         ASSERT_TRUE(calls.waitForRelease(10s)) << "the task went on after cancelling";
@@ -196,10 +196,9 @@ TEST(SphinxRecognizer, CancelStopsPromptlyAndTheNextTaskStillRecognizes) {
         expectOneTerminalCallLast(all);
         ASSERT_TRUE(all.back().error);
         EXPECT_EQ(all.back().error->domain, "PocketSphinx");
-        // Decoding stops where it stands rather than working through the backlog: at most the
-        // partials already under way (one before the cancellation, one as it came) precede
-        // the error.
-        EXPECT_LE(all.size() - beforeCancel, 3u);
+        // Decoding stops where it stands rather than working through the backlog: once
+        // cancel() has returned, at most the partial already under way precedes the error.
+        EXPECT_LE(all.size() - atCancel, 2u);
     }
 
     // The decoder, left in the middle of an utterance, serves the next task afresh.
@@ -212,7 +211,7 @@ TEST(SphinxRecognizer, CancelStopsPromptlyAndTheNextTaskStillRecognizes) {
     auto task = recognizer->recognitionTask(request, calls.handler());
     appendAll(*request, buffersOf(next, capture48k));
     request->endAudio();
-    ASSERT_TRUE(calls.waitForEnd(20s));
+    ASSERT_TRUE(calls.waitForEnd(60s));
     const auto all = calls.all();
     expectOneTerminalCallLast(all);
     ASSERT_TRUE(all.back().result);
