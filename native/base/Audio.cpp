@@ -61,12 +61,6 @@ void PcmBuffer::setFrameLength(std::uint32_t frames) {
     frameLength_ = std::min(frames, frameCapacity_);
 }
 
-std::size_t PcmBuffer::planeBytes() const {
-    const std::size_t perFrame =
-        format_.bytesPerSample() * (format_.interleaved ? format_.channelCount : 1);
-    return perFrame * frameLength_;
-}
-
 float* PcmBuffer::floatChannelData(std::uint32_t channel) {
     return const_cast<float*>(std::as_const(*this).floatChannelData(channel));
 }

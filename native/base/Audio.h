@@ -52,11 +52,8 @@ public:
     std::int16_t* int16ChannelData(std::uint32_t channel);
     const std::int16_t* int16ChannelData(std::uint32_t channel) const;
 
-    std::uint32_t planeCount() const { return static_cast<std::uint32_t>(planes_.size()); }
     std::uint8_t* plane(std::uint32_t index) { return planes_[index].data(); }
     const std::uint8_t* plane(std::uint32_t index) const { return planes_[index].data(); }
-    // Bytes of frameLength() frames in one plane.
-    std::size_t planeBytes() const;
 
 private:
     AudioFormat format_;

@@ -12,10 +12,7 @@ namespace tarvine::platform {
 // One entry of the window server's list of on-screen windows. Members the server could not
 // tell are absent.
 struct WindowRecord {
-    std::uint32_t number = 0;
     std::optional<std::string> ownerName;
-    std::optional<std::int32_t> ownerPID;
-    std::optional<std::string> name;
     // 0 for a normal application window; higher for panels, docks and overlays.
     std::optional<std::int64_t> layer;
     // In global display points: origin at the top left of the main display, y downwards.

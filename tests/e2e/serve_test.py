@@ -11,6 +11,27 @@ import unittest
 from harness import NATIVE, Serve, main, on_desktop
 
 
+def signal_dealt_with(pid, signum, timeout=5):
+    """Waits until no thread of `pid` holds `signum` pending: the kernel has by then ignored it,
+    run the process's handler for it, or ended the process."""
+    bit = 1 << (signum - 1)
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        pending = 0
+        try:
+            for task in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{task}/status") as status:
+                    for line in status:
+                        if line.startswith(("SigPnd:", "ShdPnd:")):
+                            pending |= int(line.split()[1], 16)
+        except FileNotFoundError:
+            return True
+        if not pending & bit:
+            return True
+        time.sleep(0.01)
+    return False
+
+
 class Protocol(unittest.TestCase):
     def setUp(self):
         self.server = Serve()
@@ -67,8 +88,9 @@ class Lifecycle(unittest.TestCase):
         try:
             self.assertEqual(server.request({"id": 1, "cmd": "ping"}), {"id": 1, "ok": True})
             server.proc.send_signal(signal.SIGHUP)
-            time.sleep(0.2)
+            self.assertTrue(signal_dealt_with(server.proc.pid, signal.SIGHUP))
             self.assertEqual(server.request({"id": 2, "cmd": "ping"}), {"id": 2, "ok": True})
+            self.assertIsNone(server.proc.poll())
             self.assertEqual(server.close()[0], 0)
         finally:
             server.kill()

@@ -8,14 +8,18 @@
 
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <pthread.h>
+#include <spawn.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -54,6 +58,75 @@ void playTone(const std::string& sink, std::chrono::milliseconds length, double 
             0.5 * std::sin(2 * M_PI * frequency * static_cast<double>(i) / 48000));
     std::fwrite(tone.data(), sizeof(float), tone.size(), pacat);
     ::pclose(pacat);
+}
+
+// parec, an independent client, recording a source: what the server really carried.
+class Recorder {
+public:
+    explicit Recorder(const std::string& source) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        const std::string device = "--device=" + source;
+        const char* argv[] = {"parec",        device.c_str(), "--format=float32le",
+                              "--rate=48000", "--channels=1", "--latency-msec=20",
+                              nullptr};
+        if (posix_spawnp(&pid_, "parec", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        reader_ = std::thread([this, fd = fds[0]] { read(fd); });
+    }
+    ~Recorder() {
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        reader_.join();
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Recording has begun: audio played from now on is heard.
+    bool waitUntilRecording(std::chrono::milliseconds limit) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, limit, [&] { return bytes_ > 0; });
+    }
+    bool waitUntilHeard(float level, std::chrono::milliseconds limit) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, limit, [&] { return peak_ > level; });
+    }
+
+private:
+    void read(int fd) {
+        float samples[1024];
+        ssize_t n = 0;
+        while ((n = ::read(fd, samples, sizeof samples)) > 0) {
+            std::lock_guard guard(lock_);
+            bytes_ += static_cast<std::size_t>(n);
+            for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof(float)); ++i)
+                peak_ = std::max(peak_, std::fabs(samples[i]));
+            changed_.notify_all();
+        }
+        ::close(fd);
+    }
+
+    pid_t pid_ = -1;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::size_t bytes_ = 0;
+    float peak_ = 0;
+    std::thread reader_;
+};
+
+// Plays a tone into `sink` and returns once a recorder of `source` has heard it: a barrier
+// after which any capture of that audio has had its chance to deliver it.
+bool playUntilHeard(const std::string& sink, const std::string& source, double frequency) {
+    Recorder recorder(source);
+    if (!recorder.waitUntilRecording(5s)) return false;
+    playTone(sink, 500ms, frequency);
+    return recorder.waitUntilHeard(0.2f, 5s);
 }
 
 // "s16le 2ch 44100Hz" of a source, as pactl reports it.
@@ -144,7 +217,8 @@ TEST_F(PulseAudioTest, MicrophoneDeliversToneInTheSourceFormatInFullBlocks) {
 
     engine->removeTap();
     const int atRemoval = received.count();
-    std::this_thread::sleep_for(200ms);
+    // The engine still runs: more audio reaches the microphone, but not the removed tap.
+    ASSERT_TRUE(playUntilHeard("mic_feed", "mic", 440)) << "parec did not hear the tone";
     EXPECT_EQ(received.count(), atRemoval) << "tap called after removeTap()";
     engine->stop();
 
@@ -167,7 +241,8 @@ TEST_F(PulseAudioTest, SystemAudioDeliversWhatIsPlayedAsMono48kOnItsOwnThread) {
 
     stream->stop();
     const int atStop = received.count();
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(playUntilHeard("speakers", "speakers.monitor", 300))
+        << "parec did not hear the tone";
     EXPECT_EQ(received.count(), atStop) << "delivered after stop()";
     EXPECT_EQ(failures, 0) << "our own stop was reported as a failure";
 

@@ -132,15 +132,19 @@ TEST_F(SystemAudioCaptureTest, StopBeforeStartOrTwiceOnlyClearsTheSink) {
 TEST_F(SystemAudioCaptureTest, NothingReachesTheSinkOnceStopReturns) {
     ASSERT_FALSE(start());
     std::atomic<bool> quit{false};
+    std::atomic<int> offered{0};
     std::thread platformThread([&] {
-        while (!quit)
+        for (; !quit; ++offered)
             stream->deliver(64);
     });
     while (delivered < 100)
         std::this_thread::yield();
     capture.stop();
     const int atStop = delivered;
-    std::this_thread::sleep_for(20ms);
+    // The platform goes on delivering for a while after the stop.
+    const int offeredAtStop = offered;
+    while (offered < offeredAtStop + 100)
+        std::this_thread::yield();
     quit = true;
     platformThread.join();
     EXPECT_EQ(delivered, atStop);

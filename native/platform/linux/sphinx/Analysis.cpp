@@ -103,9 +103,8 @@ private:
                 if (!buffer) break; // end of input
                 if (!*buffer) continue;
                 samples.clear();
-                std::string error;
                 // A buffer that cannot be converted is skipped; the stream goes on.
-                if (!audio.append(**buffer, samples, error)) continue;
+                if (!audio.append(**buffer, samples)) continue;
                 utterances.feed(samples, emit);
             }
             if (!cancelled_) {

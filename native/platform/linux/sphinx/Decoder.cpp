@@ -78,7 +78,7 @@ PlatformError engineError(const std::string& what) {
 
 } // namespace
 
-Decoder::Decoder(const Model& model) : locale_(model.locale) {
+Decoder::Decoder(const Model& model) {
     quietLibrary();
     lastEngineError.clear();
     cmd_ln_t* config =

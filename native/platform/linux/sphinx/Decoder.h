@@ -26,11 +26,9 @@ public:
     Decoder& operator=(const Decoder&) = delete;
 
     ps_decoder_s* handle() { return decoder_; }
-    const std::string& locale() const { return locale_; }
 
 private:
     ps_decoder_s* decoder_ = nullptr;
-    std::string locale_;
 };
 
 // A hypothesis of the utterance in progress (volatile) or of one that ended (final).
@@ -62,8 +60,6 @@ public:
     // The end of the stream: ends the utterance, with a final hypothesis if speech had
     // begun. Throws PlatformError.
     void finish(const Emit& emit);
-
-    bool inSpeech() const { return inSpeech_; }
 
 private:
     std::string hypothesis();

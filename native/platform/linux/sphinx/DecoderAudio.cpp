@@ -3,6 +3,7 @@
 #include "Decoder.h"
 
 #include <cmath>
+#include <string>
 
 namespace tarvine::adapters::sphinx {
 
@@ -17,8 +18,7 @@ void take(const PcmBuffer& converted, std::vector<std::int16_t>& samples) {
 
 } // namespace
 
-bool DecoderAudio::append(const PcmBuffer& buffer, std::vector<std::int16_t>& samples,
-                          std::string& error) {
+bool DecoderAudio::append(const PcmBuffer& buffer, std::vector<std::int16_t>& samples) {
     if (buffer.format() == format) {
         const std::int16_t* data = buffer.int16ChannelData(0);
         samples.insert(samples.end(), data, data + buffer.frameLength());
@@ -27,15 +27,13 @@ bool DecoderAudio::append(const PcmBuffer& buffer, std::vector<std::int16_t>& sa
     if (!converter_ || converter_->inputFormat() != buffer.format()) {
         drain(samples);
         converter_ = AudioConverter::make(buffer.format(), format);
-        if (!converter_) {
-            error = "cannot convert audio from " + buffer.format().description();
-            return false;
-        }
+        if (!converter_) return false;
     }
     // Room for the whole buffer at the decoder's rate, so nothing waits for the next call.
     const double frames =
         std::ceil(buffer.frameLength() * decoderRate / buffer.format().sampleRate);
     PcmBuffer converted(format, static_cast<std::uint32_t>(frames) + 64);
+    std::string error;
     if (!converter_->convert(buffer, converted, error)) return false;
     take(converted, samples);
     return true;

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace tarvine::adapters::sphinx {
@@ -17,9 +16,9 @@ class DecoderAudio {
 public:
     static const AudioFormat format;
 
-    // Appends the buffer's samples to `samples`. False, with `error`, when the buffer's format
-    // cannot be converted; nothing is appended then.
-    bool append(const PcmBuffer& buffer, std::vector<std::int16_t>& samples, std::string& error);
+    // Appends the buffer's samples to `samples`. False when the buffer's format cannot be
+    // converted; nothing is appended then.
+    bool append(const PcmBuffer& buffer, std::vector<std::int16_t>& samples);
     // The samples the converter still holds, at the end of the stream.
     void drain(std::vector<std::int16_t>& samples);
 

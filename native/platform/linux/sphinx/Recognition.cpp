@@ -95,8 +95,7 @@ public:
         {
             std::lock_guard guard(lock_);
             if (ended_) return;
-            std::string error;
-            if (!audio_.append(buffer, pending_, error)) return; // unreadable buffers are skipped
+            if (!audio_.append(buffer, pending_)) return; // unreadable buffers are skipped
             if (pending_.size() > maxPendingSamples)
                 pending_.erase(pending_.begin(),
                                pending_.begin() + static_cast<std::ptrdiff_t>(pending_.size() -

@@ -103,16 +103,11 @@ std::vector<platform::WindowRecord> WindowList::onScreenWindows() {
         if (hasAtom(states, hiddenState)) continue;
 
         platform::WindowRecord record;
-        record.number = window;
         record.layer = hasAtom(types, dockType)           ? dockLayer
                        : hasAtom(types, notificationType) ? statusLayer
                        : hasAtom(states, aboveState)      ? floatingLayer
                                                           : normalLayer;
-        if (auto pid = x->cardinals(window, "_NET_WM_PID", XCB_ATOM_CARDINAL); pid && !pid->empty())
-            record.ownerPID = static_cast<std::int32_t>((*pid)[0]);
         record.ownerName = applicationName(*x, window);
-        record.name = x->text(window, "_NET_WM_NAME");
-        if (!record.name) record.name = x->text(window, "WM_NAME");
         record.bounds = frameBounds(*x, window, origin, scale);
         records.push_back(std::move(record));
     }
