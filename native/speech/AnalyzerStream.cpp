@@ -101,7 +101,7 @@ asio::awaitable<void> AnalyzerStream::start() {
         [analysis, requested = locale] { return analysis->supportedLocale(requested); });
     const std::optional<std::string> supported = co_await std::move(asking);
     if (!supported) throw HelperError(unsupported);
-    const std::string identifier = *supported;
+    const std::string& identifier = *supported;
 
     auto checking = MainLoop::offload(
         [analysis, identifier] { return analysis->needsAssetInstallation(identifier); });
@@ -269,7 +269,7 @@ bool AnalyzerStream::endInput() {
     return true;
 }
 
-void AnalyzerStream::readResults(std::shared_ptr<ResultsTask> task,
+void AnalyzerStream::readResults(const std::shared_ptr<ResultsTask>& task,
                                  std::weak_ptr<AnalyzerStream> weak, std::string name,
                                  Events& events) {
     // Each callback runs on the main loop and is awaited, so they keep the engine's order. An

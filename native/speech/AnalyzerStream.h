@@ -77,7 +77,8 @@ private:
     bool endInput();
     void openDebugRecording(const AudioFormat& format);
     PcmBufferRef convert(const PcmBufferRef& buffer, const AudioFormat& target);
-    static void readResults(std::shared_ptr<ResultsTask> task, std::weak_ptr<AnalyzerStream> weak,
+    static void readResults(const std::shared_ptr<ResultsTask>& task,
+                            std::weak_ptr<AnalyzerStream> weak,
                             std::string name, Events& events);
     static asio::awaitable<void> awaitEnd(std::shared_ptr<ResultsTask> task);
 

@@ -103,16 +103,10 @@ std::int64_t characterCount(std::string_view text) {
     while (at < text.size()) {
         const char32_t c = decode(text, at);
         bool joins = false;
-        if (count > 0 && c != invalid) {
-            if (extendsPrevious(c))
-                joins = true;
-            else if (previous == 0x200D)
-                joins = true; // the next part of a ZWJ sequence
-            else if (previous == '\r' && c == '\n')
-                joins = true;
-            else if (pairOpen && isRegionalIndicator(c))
-                joins = true;
-        }
+        // A mark, the next part of a ZWJ sequence, CR LF, or the second of a flag's pair.
+        if (count > 0 && c != invalid)
+            joins = extendsPrevious(c) || previous == 0x200D || (previous == '\r' && c == '\n') ||
+                    (pairOpen && isRegionalIndicator(c));
         pairOpen = isRegionalIndicator(c) && !joins;
         if (!joins) ++count;
         previous = c;

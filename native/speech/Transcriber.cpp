@@ -113,7 +113,7 @@ std::shared_ptr<AnalyzerStream> Transcriber::makeAnalyzerStream(Speaker speaker,
     std::weak_ptr<Transcriber> weak = weak_from_this();
     forwardText(*stream, weak, speaker);
     stream->onFailure = [weak,
-                         failurePrefix = std::move(failurePrefix)](std::exception_ptr failure) {
+                         failurePrefix = std::move(failurePrefix)](const std::exception_ptr& failure) {
         if (auto self = weak.lock()) self->error(failurePrefix + errorMessage(failure));
     };
     return stream;
