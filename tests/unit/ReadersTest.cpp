@@ -3,6 +3,9 @@
 
 #include "assets/Readers.h"
 
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
 #include <gtest/gtest.h>
 
 using namespace tarvine;
@@ -66,4 +69,70 @@ TEST(ReadersDetected, RtfMarkupOrPlainText) {
     EXPECT_EQ(Readers::detectedText("  {\\rtf1 Hi} after"), "Hi");
     EXPECT_EQ(Readers::detectedText("<!DOCTYPE html><p>Hi</p>"), "Hi\n");
     EXPECT_EQ(Readers::detectedText("a < b and caf\xe9"), "a < b and café");
+}
+
+namespace {
+
+void put16(std::string& s, std::size_t at, unsigned v) {
+    s[at] = static_cast<char>(v & 0xFF);
+    s[at + 1] = static_cast<char>(v >> 8);
+}
+void put32(std::string& s, std::size_t at, std::uint32_t v) {
+    put16(s, at, v & 0xFFFF);
+    put16(s, at + 2, v >> 16);
+}
+
+// A compound file holding the given streams, written by libgsf.
+std::string compoundFile(const std::vector<std::pair<const char*, std::string>>& streams) {
+    GsfOutput* sink = gsf_output_memory_new();
+    GsfOutfile* outfile = gsf_outfile_msole_new(sink);
+    for (const auto& [name, bytes] : streams) {
+        GsfOutput* child = gsf_outfile_new_child(outfile, name, FALSE);
+        gsf_output_write(child, bytes.size(), reinterpret_cast<const guint8*>(bytes.data()));
+        gsf_output_close(child);
+        g_object_unref(child);
+    }
+    gsf_output_close(GSF_OUTPUT(outfile));
+    g_object_unref(outfile);
+    std::string file(
+        reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink))),
+        static_cast<std::size_t>(gsf_output_size(sink)));
+    g_object_unref(sink);
+    return file;
+}
+
+} // namespace
+
+// A Word 97 file made by hand: one 8-bit (Windows-1252) piece and one UTF-16 piece holding a
+// field whose instruction is hidden and whose result shows.
+TEST(ReadersDoc, EightAndSixteenBitPiecesInCharacterOrder) {
+    const std::string eight = "Hello caf\xe9 \x93quoted\x94 ";
+    const std::u16string sixteen = u"w\u00f6rld \u03a9 \x13 HYPERLINK x \x14shown\x15\r";
+    std::string word(2048, '\0');
+    put16(word, 0, 0xA5EC);
+    put16(word, 2, 0x00C1);
+    put16(word, 32, 14);                                                             // csw
+    put16(word, 62, 22);                                                             // cslw
+    put32(word, 64 + 12, static_cast<std::uint32_t>(eight.size() + sixteen.size())); // ccpText
+    put16(word, 152, 0x5D);                                                          // cbRgFcLcb
+    word.replace(1024, eight.size(), eight);
+    for (std::size_t i = 0; i < sixteen.size(); ++i)
+        put16(word, 1200 + 2 * i, sixteen[i]);
+
+    // Clx: a property run (clxt 1, two bytes) passed over, then the piece table (clxt 2).
+    std::string table(38, '\0');
+    table[0] = 1;
+    put16(table, 1, 2);
+    table[5] = 2;
+    std::size_t plc = 10;
+    put32(table, 6, 4 * 3 + 8 * 2);
+    put32(table, plc + 4, static_cast<std::uint32_t>(eight.size()));
+    put32(table, plc + 8, static_cast<std::uint32_t>(eight.size() + sixteen.size()));
+    put32(table, plc + 12 + 2, (1024 * 2) | 0x40000000u); // compressed: byte offset times two
+    put32(table, plc + 20 + 2, 1200);
+    put32(word, 418, 0);                                        // fcClx
+    put32(word, 422, static_cast<std::uint32_t>(table.size())); // lcbClx
+
+    auto text = Readers::docText(compoundFile({{"WordDocument", word}, {"0Table", table}}));
+    EXPECT_EQ(text, "Hello café \u201Cquoted\u201D wörld Ω shown\n");
 }
