@@ -186,8 +186,12 @@ private:
     // Bytes of the code page are converted together, so that double-byte code pages work.
     void flushBytes() {
         if (pendingBytes_.empty()) return;
-        auto text = TextEncoding::toUtf8(pendingBytes_, TextEncoding::codePageCharset(codePage_));
-        target() += text ? *text : TextEncoding::latin1ToUtf8(pendingBytes_);
+        if (converterPage_ != codePage_) {
+            converter_ = TextEncoding::Converter::open(TextEncoding::codePageCharset(codePage_));
+            converterPage_ = codePage_;
+        }
+        target() += converter_ ? converter_->toUtf8(pendingBytes_)
+                               : TextEncoding::latin1ToUtf8(pendingBytes_);
         pendingBytes_.clear();
     }
 
@@ -346,6 +350,8 @@ private:
     bool starredDestination_ = false;
     int skipping_ = 0;
     int codePage_ = 1252;
+    int converterPage_ = 0;
+    std::optional<TextEncoding::Converter> converter_;
     char32_t highSurrogate_ = 0;
     std::string pendingBytes_;
     std::string out_;

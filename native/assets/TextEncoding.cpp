@@ -25,10 +25,6 @@ std::size_t sequenceLength(std::string_view bytes, std::size_t at) {
     return length;
 }
 
-struct IconvCloser {
-    void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
-};
-
 } // namespace
 
 bool isUtf8(std::string_view bytes) {
@@ -67,10 +63,19 @@ std::string latin1ToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::optional<std::string> toUtf8(std::string_view bytes, const std::string& charset) {
-    iconv_t raw = iconv_open("UTF-8", charset.c_str());
-    if (raw == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-    std::unique_ptr<void, IconvCloser> cd(raw);
+void Converter::Closer::operator()(void* cd) const {
+    iconv_close(static_cast<iconv_t>(cd));
+}
+
+std::optional<Converter> Converter::open(const std::string& charset) {
+    iconv_t cd = iconv_open("UTF-8", charset.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    return Converter(cd);
+}
+
+std::string Converter::toUtf8(std::string_view bytes) {
+    auto cd = static_cast<iconv_t>(cd_.get());
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     std::string out;
     char buffer[4096];
     auto* in = const_cast<char*>(bytes.data());
@@ -78,16 +83,22 @@ std::optional<std::string> toUtf8(std::string_view bytes, const std::string& cha
     while (inLeft > 0) {
         char* outPtr = buffer;
         std::size_t outLeft = sizeof buffer;
-        std::size_t result = iconv(raw, &in, &inLeft, &outPtr, &outLeft);
+        std::size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
         out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
         if (result != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
         // An invalid or truncated sequence: one replacement character, then go on after it.
         appendUtf8(out, 0xFFFD);
         ++in;
         --inLeft;
-        iconv(raw, nullptr, nullptr, nullptr, nullptr);
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     return out;
+}
+
+std::optional<std::string> toUtf8(std::string_view bytes, const std::string& charset) {
+    auto converter = Converter::open(charset);
+    if (!converter) return std::nullopt;
+    return converter->toUtf8(bytes);
 }
 
 std::string codePageCharset(int codePage) {
