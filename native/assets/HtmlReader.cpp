@@ -56,6 +56,63 @@ std::string htmlAsUtf8(std::string_view bytes) {
     return TextEncoding::toUtf8(bytes, "CP1252").value_or(TextEncoding::latin1ToUtf8(bytes));
 }
 
+bool isVoid(std::string_view tag) {
+    static const std::set<std::string_view> tags = {
+        "area", "base", "br",    "col",    "embed", "hr",  "img", "input",
+        "link", "meta", "param", "source", "track", "wbr", "!--", "!doctype"};
+    return tags.contains(tag);
+}
+
+// Gumbo checks the stack of open elements for every tag, so a hostile page nested a hundred
+// thousand deep takes minutes. Start tags past this depth (and their end tags) are dropped
+// before parsing, keeping the text, as browsers stop nesting at a depth of their own.
+constexpr int depthLimit = 1024;
+
+std::string withinDepth(std::string html) {
+    std::string out;
+    int depth = 0, dropped = 0;
+    std::size_t at = 0;
+    while (at < html.size()) {
+        std::size_t open = html.find('<', at);
+        if (open == std::string::npos || open + 1 >= html.size()) break;
+        std::size_t close = html.find('>', open);
+        if (close == std::string::npos) break;
+        bool end = html[open + 1] == '/';
+        std::size_t nameStart = open + (end ? 2 : 1);
+        std::size_t nameEnd = html.find_first_of(" \t\r\n/>", nameStart);
+        std::string name = html.substr(nameStart, nameEnd - nameStart);
+        for (auto& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        bool selfClosing = html[close - 1] == '/';
+        bool drop = false;
+        if (end) {
+            if (dropped > 0) {
+                --dropped;
+                drop = true;
+            } else if (depth > 0) {
+                --depth;
+            }
+        } else if (!name.empty() && std::isalpha(static_cast<unsigned char>(name[0])) &&
+                   !isVoid(name) && !selfClosing) {
+            if (depth >= depthLimit) {
+                ++dropped;
+                drop = true;
+            } else {
+                ++depth;
+            }
+        }
+        if (drop) {
+            out.append(html, at, open - at);
+            at = close + 1;
+        } else {
+            out.append(html, at, close + 1 - at);
+            at = close + 1;
+        }
+    }
+    out.append(html, std::min(at, html.size()), std::string::npos);
+    return out;
+}
+
 class HtmlText {
 public:
     std::string read(const GumboNode* root) {
@@ -187,7 +244,7 @@ struct OutputDeleter {
 } // namespace
 
 std::optional<std::string> htmlText(std::string_view bytes) {
-    std::string utf8 = htmlAsUtf8(bytes);
+    std::string utf8 = withinDepth(htmlAsUtf8(bytes));
     std::unique_ptr<GumboOutput, OutputDeleter> output(
         gumbo_parse_with_options(&kGumboDefaultOptions, utf8.data(), utf8.size()));
     if (!output) return std::nullopt;

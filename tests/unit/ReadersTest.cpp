@@ -60,6 +60,13 @@ TEST(ReadersHtml, BlocksSpacesListsTablesAndHiddenElements) {
                     "  keep   this\n  line\nx\ny\nA\tB\nC\tD\ninline bold end");
 }
 
+TEST(ReadersHtml, NestingWithoutEndKeepsItsText) {
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<div><b>";
+    EXPECT_EQ(Readers::htmlText(deep + "deep text</b></div> after"), "deep text after\n");
+}
+
 TEST(ReadersHtml, LegacyEncodingsBecomeUtf8) {
     EXPECT_EQ(Readers::htmlText("<p>caf\xe9 \x80</p>"), "café €\n");
     EXPECT_EQ(Readers::htmlText("<meta charset=\"iso-8859-5\"><p>\xbf\xe0\xd8</p>"), "При\n");
