@@ -1,10 +1,12 @@
 # Two commands matter: `make run` and `make test`. Both install what is missing first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build build-asan run test unit format tidy bench clean
+.PHONY: all deps build build-asan run test unit format tidy bench fuzz clean
 
 all: build
 
@@ -38,6 +40,12 @@ unit: build
 bench: build
 	scripts/desktop-session bench/run-all
 
+# Each libFuzzer target in fuzz/ for FUZZ_SECONDS (not part of `make test`).
+fuzz: deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DTARVINE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
@@ -53,4 +61,4 @@ tidy: deps
 	  grep -v '^[0-9]* warnings\? generated\.$$' build-tidy/stderr >&2; exit $$status
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-tidy
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-tidy

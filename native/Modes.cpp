@@ -4,6 +4,7 @@
 #include "KeepAlive.h"
 #include "Out.h"
 #include "PermissionReport.h"
+#include "assets/AssetModes.h"
 #include "base/MainLoop.h"
 #include "desktop/Capture.h"
 #include "platform/Platform.h"
@@ -110,6 +111,8 @@ int run(const std::vector<std::string>& args) {
         {"output-load", outputLoad},
         {"permissions", permissions},
         {"settings-window", settingsWindow},
+        {"extract", AssetModes::extract},
+        {"icon", AssetModes::icon},
     };
     auto found = args.size() >= 2 ? modes.find(args[1]) : modes.end();
     if (found == modes.end()) return usage(generalUsage);

@@ -8,6 +8,7 @@ class AudioEngine;
 class Permissions;
 class SpeechAnalysis;
 class SpeechRecognition;
+class SymbolCatalog;
 class SystemAudioStream;
 class WindowList;
 
@@ -28,6 +29,8 @@ public:
     virtual SpeechRecognition* speechRecognition() = 0;
     // The newer speech engine, or null where there is none.
     virtual SpeechAnalysis* speechAnalysis() = 0;
+    // The system symbols (the desktop's icon theme).
+    virtual SymbolCatalog& symbolCatalog() = 0;
 };
 
 // The installed integration. Calling it before one is installed is a programming error.

@@ -5,11 +5,13 @@
 #include "platform/Platform.h"
 #include "platform/SpeechAnalyzer.h"
 #include "platform/SpeechRecognizer.h"
+#include "platform/SymbolCatalog.h"
 #include "platform/SystemAudio.h"
 #include "platform/WindowList.h"
 
 #include <functional>
 #include <future>
+#include <map>
 
 namespace tarvine::fakes {
 
@@ -39,6 +41,17 @@ public:
     std::vector<platform::WindowRecord> onScreenWindows() override { return windows; }
 };
 
+// Symbols by name, each drawn by the SVG file it maps to.
+class FakeSymbolCatalog : public platform::SymbolCatalog {
+public:
+    std::map<std::string, std::string> files;
+    std::optional<std::string> symbolFile(const std::string& name) override {
+        auto found = files.find(name);
+        if (found == files.end()) return std::nullopt;
+        return found->second;
+    }
+};
+
 class FakeIntegration : public platform::Integration {
 public:
     FakePermissions fakePermissions;
@@ -61,6 +74,9 @@ public:
     }
     platform::SpeechRecognition* speechRecognition() override { return recognition; }
     platform::SpeechAnalysis* speechAnalysis() override { return analysis; }
+
+    FakeSymbolCatalog fakeSymbols;
+    platform::SymbolCatalog& symbolCatalog() override { return fakeSymbols; }
 };
 
 // Installs a fresh fake platform and returns it; the platform owns it.

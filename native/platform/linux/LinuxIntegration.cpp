@@ -10,6 +10,7 @@
 #include "sphinx/Recognition.h"
 #include "x11/Preflight.h"
 #include "x11/WindowList.h"
+#include "xdg/IconTheme.h"
 
 #include <mutex>
 
@@ -65,6 +66,7 @@ public:
         std::call_once(analysisMade_, [&] { analysis_ = sphinx::makeSpeechAnalysis(); });
         return analysis_.get();
     }
+    platform::SymbolCatalog& symbolCatalog() override { return symbols_; }
 
 private:
     Permissions permissions_;
@@ -72,6 +74,7 @@ private:
     std::once_flag recognitionMade_, analysisMade_;
     std::unique_ptr<platform::SpeechRecognition> recognition_;
     std::unique_ptr<platform::SpeechAnalysis> analysis_;
+    xdg::IconThemeSymbols symbols_;
 };
 
 } // namespace

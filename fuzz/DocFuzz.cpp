@@ -1,0 +1,12 @@
+// The Doc reader on arbitrary bytes: it must return, never crash or hang.
+// seeds: tests/fixtures/documents/*.doc
+#include "assets/Readers.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    tarvine::Readers::docText(std::string_view(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
