@@ -2,6 +2,7 @@
 // through the same reader as fuzz/<Name>Fuzz.cpp (under ASan and UBSan in the sanitizer build).
 
 #include "assets/Readers.h"
+#include "server/RequestReader.h"
 
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,12 @@ const std::map<std::string, Reader>& readers() {
         {"Docx", [](std::string_view b) { docxText(b); }},
         {"Doc", [](std::string_view b) { docText(b); }},
         {"Pdf", [](std::string_view b) { pdfText(b); }},
+        {"RequestReader",
+         [](std::string_view b) {
+             tarvine::RequestReader reader(512, [](const tarvine::Message&) {});
+             reader.feed(b);
+             reader.finish();
+         }},
     };
     return byName;
 }
