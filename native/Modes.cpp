@@ -6,6 +6,8 @@
 #include "PermissionReport.h"
 #include "base/MainLoop.h"
 #include "desktop/Capture.h"
+#include "desktop/ScreenCommands.h"
+#include "desktop/WindowCommands.h"
 #include "platform/Platform.h"
 #include "server/CommandTable.h"
 #include "server/Server.h"
@@ -59,6 +61,10 @@ int serve(const std::vector<std::string>& args) {
     listening.registerIn(commands);
     static DictationCommands dictation(events);
     dictation.registerIn(commands);
+    static ScreenCommands screen;
+    screen.registerIn(commands);
+    static WindowCommands windows;
+    windows.registerIn(commands);
     static Server server(commands, events, [] { Out::flush(); });
     MainLoop::post([] { server.run(); });
     MainLoop::run();

@@ -6,10 +6,13 @@ namespace tarvine::platform {
 
 class AudioEngine;
 class Permissions;
+class Screens;
+class Screenshots;
 class SpeechAnalysis;
 class SpeechRecognition;
 class SystemAudioStream;
 class WindowList;
+class WindowManager;
 
 // The facilities the core asks of the platform, one narrow port each. The program installs
 // the real platform at start; unit tests install fakes.
@@ -28,6 +31,10 @@ public:
     virtual SpeechRecognition* speechRecognition() = 0;
     // The newer speech engine, or null where there is none.
     virtual SpeechAnalysis* speechAnalysis() = 0;
+
+    virtual Screens& screens() = 0;
+    virtual Screenshots& screenshots() = 0;
+    virtual WindowManager& windowManager() = 0;
 };
 
 // The installed integration. Calling it before one is installed is a programming error.

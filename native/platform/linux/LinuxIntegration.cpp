@@ -9,7 +9,10 @@
 #include "sphinx/Analysis.h"
 #include "sphinx/Recognition.h"
 #include "x11/Preflight.h"
+#include "x11/Screens.h"
+#include "x11/Screenshot.h"
 #include "x11/WindowList.h"
+#include "x11/WindowManager.h"
 
 #include <mutex>
 
@@ -65,6 +68,9 @@ public:
         std::call_once(analysisMade_, [&] { analysis_ = sphinx::makeSpeechAnalysis(); });
         return analysis_.get();
     }
+    platform::Screens& screens() override { return screens_; }
+    platform::Screenshots& screenshots() override { return screenshots_; }
+    platform::WindowManager& windowManager() override { return windowManager_; }
 
 private:
     Permissions permissions_;
@@ -72,6 +78,9 @@ private:
     std::once_flag recognitionMade_, analysisMade_;
     std::unique_ptr<platform::SpeechRecognition> recognition_;
     std::unique_ptr<platform::SpeechAnalysis> analysis_;
+    x11::Screens screens_;
+    x11::Screenshots screenshots_;
+    x11::WindowManager windowManager_;
 };
 
 } // namespace
