@@ -88,6 +88,10 @@ std::optional<WindowManager::Window> WindowManager::focusedWindow() {
                     deadline),
                 XCB_ATOM_WINDOW);
             if (!active || active->empty() || (*active)[0] == XCB_WINDOW_NONE) return std::nullopt;
+            // The hint may still name a window that has just gone away.
+            auto attributes = await<xcb_get_window_attributes_reply_t>(
+                x.xcb(), xcb_get_window_attributes(x.xcb(), (*active)[0]), deadline);
+            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) return std::nullopt;
             return (*active)[0];
         });
 }
