@@ -12,7 +12,7 @@ void WindowCommands::registerIn(CommandTable& table) {
 asio::awaitable<Reply> WindowCommands::snap(const Request& request) {
     std::string mode = request.string("to", "maximize");
     // The window manager takes a moment to move a window; the main loop goes on meanwhile.
-    auto work = MainLoop::offload([mode = std::move(mode)]() -> const char* {
+    auto job = [mode = std::move(mode)]() -> const char* {
         try {
             Windows::snap(mode);
             return nullptr;
@@ -22,7 +22,8 @@ asio::awaitable<Reply> WindowCommands::snap(const Request& request) {
         } catch (...) {
             return "no-window";
         }
-    });
+    };
+    auto work = MainLoop::offload(std::move(job));
     const char* error = co_await std::move(work);
     if (error) co_return Message{{"ok", false}, {"error", error}};
     co_return Message{{"ok", true}};

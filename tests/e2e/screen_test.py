@@ -8,7 +8,7 @@ import tempfile
 import time
 import unittest
 
-from harness import PYTHON, Serve, main, on_desktop
+from harness import PYTHON, Serve, frame_geometry, main, on_desktop
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WIDTH, HEIGHT = 1920, 1080
@@ -125,7 +125,6 @@ class Screen(unittest.TestCase):
             server = self.serve(*server_args)
             width, _, image = self.capture(server, 1, max=1920)
             server.kill()
-            from harness import frame_geometry
             top = frame_geometry(excluded.xid)
             below = frame_geometry(beneath.xid)
             only_excluded = (top["X"] + top["Width"] - 30, top["Y"] + top["Height"] - 30)
@@ -182,6 +181,24 @@ class Screen(unittest.TestCase):
             subprocess.run(["xrandr", "--delmonitor", "LEFT"])
             subprocess.run(["xdotool", "mousemove", "100", "100"])
             time.sleep(0.5)
+
+
+class NoDisplay(unittest.TestCase):
+    def test_without_a_display_the_documented_errors(self):
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        server = Serve(env=env)
+        try:
+            no_display = "No display available to capture. Grant Screen Recording permission in System Settings."
+            self.assertEqual(server.request({"id": 1, "cmd": "capture"}, timeout=20),
+                             {"id": 1, "ok": False, "error": no_display})
+            self.assertEqual(server.request({"id": 2, "cmd": "fingerprint"}, timeout=20),
+                             {"id": 2, "ok": False, "error": no_display})
+            self.assertEqual(server.request({"id": 3, "cmd": "wallpaper"}, timeout=20),
+                             {"id": 3, "ok": False, "error": "No wallpaper window."})
+            reply = server.request({"id": 4, "cmd": "window.snap", "to": "left"}, timeout=20)
+            self.assertIn(reply.get("error"), ("accessibility", "no-window"))
+        finally:
+            server.kill()
 
 
 if __name__ == "__main__":

@@ -159,7 +159,11 @@ Connection* Session::connection() {
     if (!connection_) {
         auto opened = Connection::open();
         if (!opened) return nullptr;
-        atoms_ = assign(internAtoms(opened->xcb(), atomNames, deadlineFromNow()));
+        try {
+            atoms_ = assign(internAtoms(opened->xcb(), atomNames, deadlineFromNow()));
+        } catch (const PlatformError&) {
+            return nullptr; // a server that does not answer is no display to use
+        }
         connection_ = std::move(opened);
         fresh_ = true;
     }
