@@ -1,7 +1,9 @@
 #include "Desktop.h"
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
+#include <utility>
 #include <xcb/randr.h>
 
 namespace tarvine::adapters::x11 {

@@ -1,6 +1,7 @@
 #include "WindowManager.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace tarvine::adapters::x11 {
