@@ -117,6 +117,9 @@ class Screen(unittest.TestCase):
         width, height, small = self.capture(server, 5, max=480)
         self.assertEqual((width, height), (480, 270))
         self.assertLess(mean_difference(small, rgb("x:root", 480, 270)), 6)
+        # A limit that leaves no pixel is refused, not answered with an empty picture.
+        reply = server.request({"id": 6, "cmd": "capture", "max": 0}, timeout=20)
+        self.assertEqual((reply["ok"], reply["error"]), (False, "The requested image size is empty."))
 
     def test_windows_of_the_excluded_process_are_left_out(self):
         beneath = self.window("Beneath", "30c040", 200, 200, 600, 400)
