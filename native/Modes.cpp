@@ -7,6 +7,8 @@
 #include "assets/AssetModes.h"
 #include "base/MainLoop.h"
 #include "desktop/Capture.h"
+#include "desktop/ScreenCommands.h"
+#include "desktop/WindowCommands.h"
 #include "platform/Platform.h"
 #include "server/CommandTable.h"
 #include "server/Server.h"
@@ -60,6 +62,10 @@ int serve(const std::vector<std::string>& args) {
     listening.registerIn(commands);
     static DictationCommands dictation(events);
     dictation.registerIn(commands);
+    static ScreenCommands screen;
+    screen.registerIn(commands);
+    static WindowCommands windows;
+    windows.registerIn(commands);
     static Server server(commands, events, [] { Out::flush(); });
     MainLoop::post([] { server.run(); });
     MainLoop::run();

@@ -11,3 +11,19 @@ struct Rect {
 };
 
 } // namespace tarvine
+
+namespace tarvine {
+
+struct Point {
+    double x = 0;
+    double y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+struct Size {
+    double width = 0;
+    double height = 0;
+    bool operator==(const Size&) const = default;
+};
+
+} // namespace tarvine

@@ -6,11 +6,14 @@ namespace tarvine::platform {
 
 class AudioEngine;
 class Permissions;
+class Screens;
+class Screenshots;
 class SpeechAnalysis;
 class SpeechRecognition;
 class SymbolCatalog;
 class SystemAudioStream;
 class WindowList;
+class WindowManager;
 
 // The facilities the core asks of the platform, one narrow port each. The program installs
 // the real platform at start; unit tests install fakes.
@@ -31,6 +34,10 @@ public:
     virtual SpeechAnalysis* speechAnalysis() = 0;
     // The system symbols (the desktop's icon theme).
     virtual SymbolCatalog& symbolCatalog() = 0;
+
+    virtual Screens& screens() = 0;
+    virtual Screenshots& screenshots() = 0;
+    virtual WindowManager& windowManager() = 0;
 };
 
 // The installed integration. Calling it before one is installed is a programming error.

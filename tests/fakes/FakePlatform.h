@@ -3,11 +3,14 @@
 #include "platform/AudioEngine.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
+#include "platform/Screens.h"
+#include "platform/Screenshots.h"
 #include "platform/SpeechAnalyzer.h"
 #include "platform/SpeechRecognizer.h"
 #include "platform/SymbolCatalog.h"
 #include "platform/SystemAudio.h"
 #include "platform/WindowList.h"
+#include "platform/WindowManager.h"
 
 #include <functional>
 #include <future>
@@ -52,6 +55,60 @@ public:
     }
 };
 
+class FakeScreens : public platform::Screens {
+public:
+    std::vector<platform::Screen> list;
+    std::optional<platform::Screen> main;
+    Point mouse;
+
+    std::vector<platform::Screen> screens() override { return list; }
+    std::optional<platform::Screen> mainScreen() override { return main; }
+    Point mouseLocation() override { return mouse; }
+};
+
+// Answers with the content it is given and records each screenshot asked for; the image is
+// the requested size, filled with `colour`.
+class FakeScreenshots : public platform::Screenshots {
+public:
+    struct Shot {
+        platform::ContentFilter filter;
+        int width = 0;
+        int height = 0;
+    };
+    platform::ShareableContent content;
+    std::vector<Shot> shots;
+    std::uint32_t colour = 0xffffff;
+
+    platform::ShareableContent shareableContent() override { return content; }
+    Image screenshot(const platform::ContentFilter& filter, int width, int height) override {
+        shots.push_back({filter, width, height});
+        Image image(width, height);
+        std::fill(image.pixels.begin(), image.pixels.end(), colour);
+        return image;
+    }
+};
+
+// One window whose frame follows every change asked of it.
+class FakeWindowManager : public platform::WindowManager {
+public:
+    std::optional<Window> focused;
+    Rect windowFrame;
+    std::vector<std::string> calls;
+
+    std::optional<Window> focusedWindow() override { return focused; }
+    Rect frame(Window) override { return windowFrame; }
+    void setSize(Window, Size size) override {
+        calls.push_back("size");
+        windowFrame.width = size.width;
+        windowFrame.height = size.height;
+    }
+    void setPosition(Window, Point origin) override {
+        calls.push_back("position");
+        windowFrame.x = origin.x;
+        windowFrame.y = origin.y;
+    }
+};
+
 class FakeIntegration : public platform::Integration {
 public:
     FakePermissions fakePermissions;
@@ -77,6 +134,12 @@ public:
 
     FakeSymbolCatalog fakeSymbols;
     platform::SymbolCatalog& symbolCatalog() override { return fakeSymbols; }
+    FakeScreens fakeScreens;
+    FakeScreenshots fakeScreenshots;
+    FakeWindowManager fakeWindowManager;
+    platform::Screens& screens() override { return fakeScreens; }
+    platform::Screenshots& screenshots() override { return fakeScreenshots; }
+    platform::WindowManager& windowManager() override { return fakeWindowManager; }
 };
 
 // Installs a fresh fake platform and returns it; the platform owns it.

@@ -9,8 +9,11 @@
 #include "sphinx/Analysis.h"
 #include "sphinx/Recognition.h"
 #include "x11/Preflight.h"
+#include "x11/Screens.h"
+#include "x11/Screenshot.h"
 #include "x11/WindowList.h"
 #include "xdg/IconTheme.h"
+#include "x11/WindowManager.h"
 
 #include <mutex>
 
@@ -67,6 +70,9 @@ public:
         return analysis_.get();
     }
     platform::SymbolCatalog& symbolCatalog() override { return symbols_; }
+    platform::Screens& screens() override { return screens_; }
+    platform::Screenshots& screenshots() override { return screenshots_; }
+    platform::WindowManager& windowManager() override { return windowManager_; }
 
 private:
     Permissions permissions_;
@@ -75,6 +81,9 @@ private:
     std::unique_ptr<platform::SpeechRecognition> recognition_;
     std::unique_ptr<platform::SpeechAnalysis> analysis_;
     xdg::IconThemeSymbols symbols_;
+    x11::Screens screens_;
+    x11::Screenshots screenshots_;
+    x11::WindowManager windowManager_;
 };
 
 } // namespace

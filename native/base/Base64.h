@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace tarvine {
+
+// Standard Base64 (RFC 4648 alphabet, "=" padding, no line breaks).
+std::string base64(std::span<const std::uint8_t> bytes);
+
+} // namespace tarvine
