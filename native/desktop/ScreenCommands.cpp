@@ -16,7 +16,7 @@ constexpr double captureCompression = 0.7;
 constexpr double wallpaperLongSide = 2560.0;
 
 Message failure() {
-    return Message{{"ok", false}, {"error", currentErrorMessage()}};
+    return Message{{"ok", false}, {"error", errorMessage(std::current_exception())}};
 }
 
 // Encoding takes milliseconds; it runs beside the capture on the pool, not on the main loop.
