@@ -6,6 +6,9 @@
 #include "PermissionReport.h"
 #include "base/MainLoop.h"
 #include "desktop/Capture.h"
+#include "desktop/ModifierCommands.h"
+#include "desktop/SnippetCommands.h"
+#include "desktop/Snippets.h"
 #include "platform/Platform.h"
 #include "server/CommandTable.h"
 #include "server/Server.h"
@@ -59,6 +62,10 @@ int serve(const std::vector<std::string>& args) {
     listening.registerIn(commands);
     static DictationCommands dictation(events);
     dictation.registerIn(commands);
+    static SnippetCommands snippets;
+    snippets.registerIn(commands);
+    static ModifierCommands modifiers(events);
+    modifiers.registerIn(commands);
     static Server server(commands, events, [] { Out::flush(); });
     MainLoop::post([] { server.run(); });
     MainLoop::run();
@@ -82,6 +89,17 @@ int outputLoad(const std::vector<std::string>& args) {
     if (args.size() >= 3) lines = Arguments::parseInteger(args[2]);
     if (!lines) return usage("usage: tarvine-native output-load <lines>");
     Load::output(*lines);
+    return 0;
+}
+
+int textReplacements(const std::vector<std::string>&) {
+    auto list = Snippets::macTextReplacements();
+    if (!list) return 2;
+    Message rows = Message::array();
+    for (const auto& row : *list)
+        rows.push_back(Message{{"abbreviation", row.abbreviation}, {"content", row.content}});
+    // Text that is not UTF-8 in someone's database must not end the mode with an exception.
+    writeAll(1, rows.dump(-1, ' ', false, Message::error_handler_t::replace));
     return 0;
 }
 
@@ -110,6 +128,7 @@ int run(const std::vector<std::string>& args) {
         {"output-load", outputLoad},
         {"permissions", permissions},
         {"settings-window", settingsWindow},
+        {"text-replacements", textReplacements},
     };
     auto found = args.size() >= 2 ? modes.find(args[1]) : modes.end();
     if (found == modes.end()) return usage(generalUsage);

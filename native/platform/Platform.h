@@ -5,6 +5,7 @@
 namespace tarvine::platform {
 
 class AudioEngine;
+class EventTaps;
 class Permissions;
 class SpeechAnalysis;
 class SpeechRecognition;
@@ -28,6 +29,8 @@ public:
     virtual SpeechRecognition* speechRecognition() = 0;
     // The newer speech engine, or null where there is none.
     virtual SpeechAnalysis* speechAnalysis() = 0;
+    // Listening to the user's keys and clicks system-wide.
+    virtual EventTaps& eventTaps() = 0;
 };
 
 // The installed integration. Calling it before one is installed is a programming error.

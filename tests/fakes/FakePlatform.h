@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeEventTaps.h"
 #include "platform/AudioEngine.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
@@ -61,6 +62,9 @@ public:
     }
     platform::SpeechRecognition* speechRecognition() override { return recognition; }
     platform::SpeechAnalysis* speechAnalysis() override { return analysis; }
+
+    FakeEventTaps fakeEventTaps;
+    platform::EventTaps& eventTaps() override { return fakeEventTaps; }
 };
 
 // Installs a fresh fake platform and returns it; the platform owns it.

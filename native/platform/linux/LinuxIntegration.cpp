@@ -8,6 +8,7 @@
 #include "pulse/SystemAudio.h"
 #include "sphinx/Analysis.h"
 #include "sphinx/Recognition.h"
+#include "x11/EventTap.h"
 #include "x11/Preflight.h"
 #include "x11/WindowList.h"
 
@@ -65,6 +66,7 @@ public:
         std::call_once(analysisMade_, [&] { analysis_ = sphinx::makeSpeechAnalysis(); });
         return analysis_.get();
     }
+    platform::EventTaps& eventTaps() override { return eventTaps_; }
 
 private:
     Permissions permissions_;
@@ -72,6 +74,7 @@ private:
     std::once_flag recognitionMade_, analysisMade_;
     std::unique_ptr<platform::SpeechRecognition> recognition_;
     std::unique_ptr<platform::SpeechAnalysis> analysis_;
+    x11::EventTaps eventTaps_;
 };
 
 } // namespace
