@@ -6,6 +6,9 @@
 #include "PermissionReport.h"
 #include "base/MainLoop.h"
 #include "desktop/Capture.h"
+#include "desktop/ClipboardCommands.h"
+#include "desktop/SelectionCommands.h"
+#include "desktop/TextCommands.h"
 #include "platform/Platform.h"
 #include "server/CommandTable.h"
 #include "server/Server.h"
@@ -59,6 +62,12 @@ int serve(const std::vector<std::string>& args) {
     listening.registerIn(commands);
     static DictationCommands dictation(events);
     dictation.registerIn(commands);
+    static TextCommands text;
+    text.registerIn(commands);
+    static ClipboardCommands clipboard(events);
+    clipboard.registerIn(commands);
+    static SelectionCommands selection;
+    selection.registerIn(commands);
     static Server server(commands, events, [] { Out::flush(); });
     MainLoop::post([] { server.run(); });
     MainLoop::run();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeDesktop.h"
 #include "platform/AudioEngine.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
@@ -61,6 +62,16 @@ public:
     }
     platform::SpeechRecognition* speechRecognition() override { return recognition; }
     platform::SpeechAnalysis* speechAnalysis() override { return analysis; }
+
+    FakePasteboard fakePasteboard;
+    FakeKeyboardOutput fakeKeyboard;
+    FakeAccessibility fakeAccessibility;
+    FakeWorkspace fakeWorkspace;
+
+    platform::Pasteboard& pasteboard() override { return fakePasteboard; }
+    platform::KeyboardOutput& keyboardOutput() override { return fakeKeyboard; }
+    platform::Accessibility& accessibility() override { return fakeAccessibility; }
+    platform::Workspace& workspace() override { return fakeWorkspace; }
 };
 
 // Installs a fresh fake platform and returns it; the platform owns it.
