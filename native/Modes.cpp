@@ -6,9 +6,12 @@
 #include "PermissionReport.h"
 #include "base/MainLoop.h"
 #include "desktop/Capture.h"
+#include "desktop/ClipboardCommands.h"
 #include "desktop/ModifierCommands.h"
+#include "desktop/SelectionCommands.h"
 #include "desktop/SnippetCommands.h"
 #include "desktop/Snippets.h"
+#include "desktop/TextCommands.h"
 #include "platform/Platform.h"
 #include "server/CommandTable.h"
 #include "server/Server.h"
@@ -66,6 +69,12 @@ int serve(const std::vector<std::string>& args) {
     snippets.registerIn(commands);
     static ModifierCommands modifiers(events);
     modifiers.registerIn(commands);
+    static TextCommands text;
+    text.registerIn(commands);
+    static ClipboardCommands clipboard(events);
+    clipboard.registerIn(commands);
+    static SelectionCommands selection;
+    selection.registerIn(commands);
     static Server server(commands, events, [] { Out::flush(); });
     MainLoop::post([] { server.run(); });
     MainLoop::run();

@@ -1,17 +1,10 @@
 #include "desktop/SnippetCommands.h"
 
+#include "desktop/Dictation.h"
+
 namespace tarvine {
 
-namespace {
-
-// Stands in for the text commands' paste until it is part of the program: inserts nothing.
-asio::awaitable<bool> pasteNotAvailableYet(std::string) {
-    co_return false;
-}
-
-} // namespace
-
-SnippetCommands::SnippetCommands() : snippets_(pasteNotAvailableYet) {}
+SnippetCommands::SnippetCommands() : snippets_(Dictation::paste) {}
 
 void SnippetCommands::registerIn(CommandTable& table) {
     table.add("snippets.set", [this](const Request& r) { return set(r); });

@@ -106,6 +106,7 @@ class EntryWindow:
     def close(self):
         self.proc.stdin.close()
         self.proc.wait(10)
+        self.proc.stdout.close()
 
 
 @unittest.skipUnless(on_desktop(), "needs the virtual desktop")

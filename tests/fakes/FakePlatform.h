@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeDesktop.h"
 #include "FakeEventTaps.h"
 #include "platform/AudioEngine.h"
 #include "platform/Permissions.h"
@@ -65,6 +66,15 @@ public:
 
     FakeEventTaps fakeEventTaps;
     platform::EventTaps& eventTaps() override { return fakeEventTaps; }
+    FakePasteboard fakePasteboard;
+    FakeKeyboardOutput fakeKeyboard;
+    FakeAccessibility fakeAccessibility;
+    FakeWorkspace fakeWorkspace;
+
+    platform::Pasteboard& pasteboard() override { return fakePasteboard; }
+    platform::KeyboardOutput& keyboardOutput() override { return fakeKeyboard; }
+    platform::Accessibility& accessibility() override { return fakeAccessibility; }
+    platform::Workspace& workspace() override { return fakeWorkspace; }
 };
 
 // Installs a fresh fake platform and returns it; the platform owns it.
