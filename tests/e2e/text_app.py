@@ -4,13 +4,16 @@ entry) whose text it reports, and a clipboard owner that offers whatever targets
 Usage: text_app.py PROGRAM_CLASS TITLE [--password] [--icon]
 Prints {"ready": window id} once the entry has the focus, then {"text": ...} whenever the
 entry's text changes. Reads JSON commands on stdin, one per line:
-  {"cmd": "own", "targets": {target: base64 data, ...}}   answers {"owned": true}
+  {"cmd": "own", "targets": {target: base64 data, ...}, "hang": seconds}
+                                                           answers {"owned": true}; data
+                                                           requests then wait "hang" seconds
   {"cmd": "set", "text": ..., "select": [start, end]}     answers {"set": true}
 Quits when stdin closes."""
 
 import base64
 import json
 import sys
+import time as _time
 
 import gi
 
@@ -52,7 +55,13 @@ owner.realize()
 offered = []
 
 
+hang = [0]
+
+
 def on_selection_get(widget, selection_data, info, time):
+    # An owner that hangs: it answers nothing while it sleeps.
+    if hang[0]:
+        _time.sleep(hang[0])
     name, data = offered[info]
     selection_data.set(Gdk.Atom.intern(name, False), 8, data)
 
@@ -76,6 +85,7 @@ def on_command(source, condition):
         return False
     command = json.loads(line)
     if command["cmd"] == "own":
+        hang[0] = command.get("hang", 0)
         say({"owned": own(command["targets"])})
     elif command["cmd"] == "set":
         entry.set_text(command["text"])

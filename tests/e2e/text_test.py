@@ -59,9 +59,9 @@ class TextApp:
         self.proc.stdin.flush()
         return self.wait(lambda m: answer in m)
 
-    def own(self, targets):
+    def own(self, targets, hang=0):
         encoded = {name: base64.b64encode(data).decode() for name, data in targets.items()}
-        return self.send({"cmd": "own", "targets": encoded}, "owned")
+        return self.send({"cmd": "own", "targets": encoded, "hang": hang}, "owned")
 
     def set(self, text, select=(-1, -1)):
         return self.send({"cmd": "set", "text": text, "select": list(select)}, "set")
@@ -151,6 +151,14 @@ class TextTests(unittest.TestCase):
         events = clipboard_events(self.server.pending + rest)
         self.assertNotIn("hello ", events)
         self.assertNotIn(LINE, events)
+
+    def test_an_owner_that_never_answers_costs_a_short_wait(self):
+        owner = self.app()
+        owner.own({"UTF8_STRING": b"slow", "text/html": b"<i>slow</i>"}, hang=6)
+        started = time.monotonic()
+        self.assertEqual(self.server.request({"id": 1, "cmd": "paste", "text": "quick"}, timeout=10),
+                         {"id": 1, "ok": True})
+        self.assertLess(time.monotonic() - started, 4)
 
     def test_typing_path_leaves_the_clipboard_alone(self):
         window = self.app("com.anysphere.sand")

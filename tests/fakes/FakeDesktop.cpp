@@ -52,7 +52,9 @@ asio::awaitable<bool> FakePasteboard::writeString(std::string text,
     platform::PasteboardItem item = {{"UTF8_STRING", std::move(text), {}}};
     for (auto& extra : extras)
         item.push_back(std::move(extra));
-    co_return co_await write({std::move(item)});
+    std::vector<platform::PasteboardItem> items;
+    items.push_back(std::move(item));
+    co_return co_await write(std::move(items));
 }
 
 asio::awaitable<bool> FakeKeyboardOutput::post(platform::KeyEvent event) {

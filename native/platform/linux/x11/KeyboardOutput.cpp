@@ -231,6 +231,8 @@ private:
 
     // Enters each character of `text` with no modifier in effect.
     asio::awaitable<bool> enter(const std::string& text) {
+        // A restore still pending from earlier text must not empty spares this text uses.
+        ++restoreGeneration_;
         releaseModifiers({});
         const bool capsLock = modifierState() & XCB_MOD_MASK_LOCK;
         const xcb_keycode_t shiftKey = keycodeFor(shiftL, 0);

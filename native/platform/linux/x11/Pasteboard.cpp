@@ -470,13 +470,13 @@ private:
                 pumpSoon();
                 return std::nullopt;
             }
-            const auto length = std::size_t(xcb_get_property_value_length(reply.get()));
-            const int unit = reply->format == 0 ? 1 : reply->format / 8;
+            // The value's length in bytes, whatever the format.
+            const auto bytes = std::size_t(xcb_get_property_value_length(reply.get()));
             result.type = reply->type;
             result.format = reply->format == 0 ? 8 : reply->format;
             result.bytes.append(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                                length * std::size_t(unit));
-            offset += std::uint32_t(length * std::size_t(unit) / 4);
+                                bytes);
+            offset += std::uint32_t(bytes / 4);
             if (reply->bytes_after == 0) break;
         }
         xcb_delete_property(c, window, property);
