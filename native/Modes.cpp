@@ -9,6 +9,12 @@
 #include "desktop/Capture.h"
 #include "desktop/ScreenCommands.h"
 #include "desktop/WindowCommands.h"
+#include "desktop/ClipboardCommands.h"
+#include "desktop/ModifierCommands.h"
+#include "desktop/SelectionCommands.h"
+#include "desktop/SnippetCommands.h"
+#include "desktop/Snippets.h"
+#include "desktop/TextCommands.h"
 #include "platform/Platform.h"
 #include "server/CommandTable.h"
 #include "server/Server.h"
@@ -66,6 +72,16 @@ int serve(const std::vector<std::string>& args) {
     screen.registerIn(commands);
     static WindowCommands windows;
     windows.registerIn(commands);
+    static SnippetCommands snippets;
+    snippets.registerIn(commands);
+    static ModifierCommands modifiers(events);
+    modifiers.registerIn(commands);
+    static TextCommands text;
+    text.registerIn(commands);
+    static ClipboardCommands clipboard(events);
+    clipboard.registerIn(commands);
+    static SelectionCommands selection;
+    selection.registerIn(commands);
     static Server server(commands, events, [] { Out::flush(); });
     MainLoop::post([] { server.run(); });
     MainLoop::run();
@@ -89,6 +105,17 @@ int outputLoad(const std::vector<std::string>& args) {
     if (args.size() >= 3) lines = Arguments::parseInteger(args[2]);
     if (!lines) return usage("usage: tarvine-native output-load <lines>");
     Load::output(*lines);
+    return 0;
+}
+
+int textReplacements(const std::vector<std::string>&) {
+    auto list = Snippets::macTextReplacements();
+    if (!list) return 2;
+    Message rows = Message::array();
+    for (const auto& row : *list)
+        rows.push_back(Message{{"abbreviation", row.abbreviation}, {"content", row.content}});
+    // Text that is not UTF-8 in someone's database must not end the mode with an exception.
+    writeAll(1, rows.dump(-1, ' ', false, Message::error_handler_t::replace));
     return 0;
 }
 
@@ -119,6 +146,7 @@ int run(const std::vector<std::string>& args) {
         {"settings-window", settingsWindow},
         {"extract", AssetModes::extract},
         {"icon", AssetModes::icon},
+        {"text-replacements", textReplacements},
     };
     auto found = args.size() >= 2 ? modes.find(args[1]) : modes.end();
     if (found == modes.end()) return usage(generalUsage);

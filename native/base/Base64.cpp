@@ -27,4 +27,8 @@ std::string base64(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+std::string base64(std::string_view bytes) {
+    return base64(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
 } // namespace tarvine

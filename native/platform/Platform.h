@@ -4,7 +4,11 @@
 
 namespace tarvine::platform {
 
+class Accessibility;
 class AudioEngine;
+class EventTaps;
+class KeyboardOutput;
+class Pasteboard;
 class Permissions;
 class Screens;
 class Screenshots;
@@ -14,6 +18,7 @@ class SymbolCatalog;
 class SystemAudioStream;
 class WindowList;
 class WindowManager;
+class Workspace;
 
 // The facilities the core asks of the platform, one narrow port each. The program installs
 // the real platform at start; unit tests install fakes.
@@ -38,6 +43,17 @@ public:
     virtual Screens& screens() = 0;
     virtual Screenshots& screenshots() = 0;
     virtual WindowManager& windowManager() = 0;
+    // Listening to the user's keys and clicks system-wide.
+    virtual EventTaps& eventTaps() = 0;
+
+    // The general pasteboard; main loop only.
+    virtual Pasteboard& pasteboard() = 0;
+    // Synthetic keyboard input; main loop only.
+    virtual KeyboardOutput& keyboardOutput() = 0;
+    // Other applications' user interfaces; blocking calls, any one thread at a time.
+    virtual Accessibility& accessibility() = 0;
+    // The running applications; blocking calls.
+    virtual Workspace& workspace() = 0;
 };
 
 // The installed integration. Calling it before one is installed is a programming error.

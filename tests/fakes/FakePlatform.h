@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FakeDesktop.h"
+#include "FakeEventTaps.h"
 #include "platform/AudioEngine.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
@@ -140,6 +142,17 @@ public:
     platform::Screens& screens() override { return fakeScreens; }
     platform::Screenshots& screenshots() override { return fakeScreenshots; }
     platform::WindowManager& windowManager() override { return fakeWindowManager; }
+    FakeEventTaps fakeEventTaps;
+    platform::EventTaps& eventTaps() override { return fakeEventTaps; }
+    FakePasteboard fakePasteboard;
+    FakeKeyboardOutput fakeKeyboard;
+    FakeAccessibility fakeAccessibility;
+    FakeWorkspace fakeWorkspace;
+
+    platform::Pasteboard& pasteboard() override { return fakePasteboard; }
+    platform::KeyboardOutput& keyboardOutput() override { return fakeKeyboard; }
+    platform::Accessibility& accessibility() override { return fakeAccessibility; }
+    platform::Workspace& workspace() override { return fakeWorkspace; }
 };
 
 // Installs a fresh fake platform and returns it; the platform owns it.

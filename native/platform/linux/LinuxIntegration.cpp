@@ -1,6 +1,7 @@
 #include "LinuxIntegration.h"
 
 #include "Bounded.h"
+#include "atspi/Accessibility.h"
 #include "atspi/AccessibilityBus.h"
 #include "platform/Permissions.h"
 #include "pulse/AudioEngine.h"
@@ -8,6 +9,10 @@
 #include "pulse/SystemAudio.h"
 #include "sphinx/Analysis.h"
 #include "sphinx/Recognition.h"
+#include "x11/ActiveWindow.h"
+#include "x11/EventTap.h"
+#include "x11/KeyboardOutput.h"
+#include "x11/Pasteboard.h"
 #include "x11/Preflight.h"
 #include "x11/Screens.h"
 #include "x11/Screenshot.h"
@@ -73,6 +78,11 @@ public:
     platform::Screens& screens() override { return screens_; }
     platform::Screenshots& screenshots() override { return screenshots_; }
     platform::WindowManager& windowManager() override { return windowManager_; }
+    platform::EventTaps& eventTaps() override { return eventTaps_; }
+    platform::Pasteboard& pasteboard() override { return *pasteboard_; }
+    platform::KeyboardOutput& keyboardOutput() override { return *keyboardOutput_; }
+    platform::Accessibility& accessibility() override { return *accessibility_; }
+    platform::Workspace& workspace() override { return workspace_; }
 
 private:
     Permissions permissions_;
@@ -84,6 +94,11 @@ private:
     x11::Screens screens_;
     x11::Screenshots screenshots_;
     x11::WindowManager windowManager_;
+    x11::EventTaps eventTaps_;
+    std::unique_ptr<platform::Pasteboard> pasteboard_ = x11::makePasteboard();
+    std::unique_ptr<platform::KeyboardOutput> keyboardOutput_ = x11::makeKeyboardOutput();
+    std::unique_ptr<platform::Accessibility> accessibility_ = atspi::makeAccessibility();
+    x11::ActiveWindow workspace_;
 };
 
 } // namespace
