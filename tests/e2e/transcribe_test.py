@@ -1,0 +1,173 @@
+"""The offline speech tools of the real executable: `transcribe` on files spoken by flite,
+checked against pocketsphinx_continuous on the same audio, and the `soak` run."""
+
+import json
+import os
+import pty
+import re
+import resource
+import select
+import subprocess
+import tempfile
+import unittest
+
+from harness import NATIVE, main, run_mode
+from speech import SENTENCES, reference_transcript, speak, word_error_rate, words
+
+TEXT = SENTENCES + [
+    "we need to buy some milk and bread from the store on the corner",
+    "the train leaves the station at seven in the evening",
+]
+TRANSCRIBE_USAGE = b"usage: tarvine-native transcribe <audio> <locale>\n"
+SOAK_USAGE = b"usage: tarvine-native soak <audio> <locale> <seconds>\n"
+
+
+def split_output(stdout):
+    """The "log" events before the transcript, and the transcript (the last line)."""
+    assert stdout.endswith(b"\n"), stdout[-200:]
+    *logs, transcript = stdout[:-1].split(b"\n")
+    return [json.loads(line) for line in logs], transcript.decode()
+
+
+class Transcribe(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        parts = [speak(text, cls.tmp.name, f"part{i}", lead=0.5, tail=1.0)[0] for i, text in enumerate(TEXT)]
+        cls.talk = os.path.join(cls.tmp.name, "talk.wav")
+        subprocess.run(["sox", *parts, cls.talk], check=True)
+        cls.spoken = " ".join(TEXT)
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def transcribe(self, path, locale="en-US"):
+        result = run_mode("transcribe", path, locale, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, b"")
+        logs, transcript = split_output(result.stdout)
+        for log in logs:
+            self.assertEqual(set(log), {"type", "message"})
+            self.assertTrue(log["message"].startswith("[File] "), log)
+        return logs, transcript
+
+    def test_spoken_sentences_come_back_in_order_as_well_as_the_peer_hears_them(self):
+        logs, transcript = self.transcribe(self.talk)
+        ours = word_error_rate(self.spoken, transcript)
+        peer = word_error_rate(self.spoken, reference_transcript(self.talk))
+        self.assertLessEqual(ours, peer + 0.02, (transcript, ours, peer))
+        self.assertFalse(transcript.startswith("(partial)"))
+        # One final segment per commit, joined by single spaces.
+        finals = [l for l in logs if re.match(r"\[File\] final segment \(\d+ words\)$", l["message"])]
+        self.assertGreaterEqual(len(finals), 2)
+        self.assertNotIn("  ", transcript)
+        self.assertEqual(logs[-1]["message"].split(" (")[0], "[File] finished")
+
+    def test_a_flac_copy_and_a_44_1_khz_copy_give_the_same_words(self):
+        flac, resampled = self.path("talk.flac"), self.path("talk-44k.wav")
+        subprocess.run(["sox", self.talk, flac], check=True)
+        subprocess.run(["sox", self.talk, "-r", "44100", "-c", "2", resampled], check=True)
+        _, original = self.transcribe(self.talk)
+        self.assertEqual(self.transcribe(flac)[1], original)
+        self.assertEqual(words(self.transcribe(resampled)[1]), words(original))
+
+    def test_silence_and_an_empty_file_give_the_partial_prefix_alone(self):
+        silence, empty = self.path("silence.wav"), self.path("empty.wav")
+        subprocess.run(["sox", "-n", "-r", "16000", "-c", "1", silence, "trim", "0", "3"], check=True)
+        subprocess.run(["sox", "-n", "-r", "16000", "-c", "1", empty, "trim", "0", "0"], check=True)
+        for path in (silence, empty):
+            self.assertEqual(self.transcribe(path)[1], "(partial) ", path)
+
+    def test_an_unsupported_locale_fails_after_the_file_was_opened(self):
+        result = run_mode("transcribe", self.talk, "xx-YY")
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        self.assertEqual(result.stderr,
+                         b'HelperError(message: "Transcription isn\'t available for xx-YY on this Mac.")\n')
+        # A file that cannot be opened is reported first, whatever the locale.
+        missing = run_mode("transcribe", self.path("missing.wav"), "xx-YY")
+        self.assertEqual((missing.returncode, missing.stdout), (1, b""))
+        self.assertTrue(missing.stderr.startswith(b"libsndfile: "), missing.stderr)
+
+    def test_a_long_file_is_read_no_faster_than_the_engine_takes_it(self):
+        # 20 minutes of 48 kHz stereo: read at once, it would hold hundreds of megabytes.
+        long_file = self.path("long.wav")
+        subprocess.run(["sox", "-n", "-r", "48000", "-c", "2", long_file, "synth", "1200", "brownnoise",
+                        "vol", "0.001"], check=True)
+        before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        _, transcript = self.transcribe(long_file)
+        peak_mib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+        self.assertTrue(transcript.startswith("(partial) "))
+        self.assertLess(peak_mib, max(before / 1024, 1) + 200, peak_mib)
+
+    def test_a_terminal_sees_the_progress_and_standard_output_only_the_result(self):
+        controller, terminal = pty.openpty()
+        proc = subprocess.Popen([NATIVE, "transcribe", self.talk, "en-US"], stdout=subprocess.PIPE,
+                                stderr=terminal)
+        os.close(terminal)
+        seen = b""
+        while True:
+            ready, _, _ = select.select([controller], [], [], 120)
+            if not ready:
+                break
+            try:
+                chunk = os.read(controller, 4096)
+            except OSError:  # the terminal closed with the process
+                break
+            if not chunk:
+                break
+            seen += chunk
+        stdout, _ = proc.communicate(timeout=120)
+        os.close(controller)
+        self.assertEqual(proc.returncode, 0)
+        self.assertRegex(seen, rb"\r\d+% 0:\d\d / 0:26\x1b\[K")
+        self.assertIn(b"\r100% 0:26 / 0:26\x1b[K", seen)
+        self.assertTrue(seen.endswith(b"\r\x1b[K"), seen[-40:])
+        self.assertGreater(len(words(split_output(stdout)[1])), 20)
+
+    def test_usage(self):
+        for args in (["transcribe"], ["transcribe", self.talk]):
+            result = run_mode(*args)
+            self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", TRANSCRIBE_USAGE), args)
+
+
+class Soak(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.talk = speak(" ".join(SENTENCES[:2]), cls.tmp.name, "soak", lead=0.5, tail=1.0)[0]
+
+    def test_ten_seconds_give_one_progress_line_and_a_final_line_with_both_streams_commits(self):
+        result = run_mode("soak", self.talk, "en-US", "10", timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertRegex(lines[0], r"^t=3[01]s footprint=\d+\.\dMB commits=\d+ failures=0$")
+        final = re.match(r"^finish took \d+\.\d\ds footprint=\d+\.\dMB commits=(\d+) failures=0$", lines[1])
+        self.assertTrue(final, lines[1])
+        messages = [json.loads(line)["message"] for line in result.stdout.splitlines()]
+        me = [m for m in messages if m.startswith("[Me] final segment")]
+        them = [m for m in messages if m.startswith("[Them] final segment")]
+        self.assertTrue(me and them, messages)
+        self.assertEqual(int(final.group(1)), len(me) + len(them))
+
+    def test_a_zero_duration_starts_and_finishes_both_streams_at_once(self):
+        result = run_mode("soak", self.talk, "en-US", "+0", timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stderr.decode(), r"^finish took \d+\.\d\ds footprint=\d+\.\dMB commits=0 failures=0\n$")
+        messages = [json.loads(line)["message"] for line in result.stdout.splitlines()]
+        self.assertIn("[Me] finished (volatile results: 0)", messages)
+        self.assertIn("[Them] finished (volatile results: 0)", messages)
+
+    def test_usage_and_errors(self):
+        for args in (["soak", self.talk, "en-US"], ["soak", self.talk, "en-US", "10s"],
+                     ["soak", "/nonexistent.wav", "en-US", " 5"]):
+            result = run_mode(*args)
+            self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", SOAK_USAGE), args)
+        result = run_mode("soak", self.talk, "xx-YY", "5")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr,
+                         b'HelperError(message: "Transcription isn\'t available for xx-YY on this Mac.")\n')
+
+
+if __name__ == "__main__":
+    main()
