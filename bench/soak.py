@@ -29,9 +29,12 @@ def main():
         lines.append(line)
     if proc.wait() != 0 or not lines:
         sys.exit("soak failed")
-    footprints = [float(m.group(1)) for m in (re.search(r"footprint=([\d.]+)MB", l) for l in lines) if m]
+    # The progress lines, while both streams run; the final line comes after their engines went.
+    footprints = [float(m.group(1)) for m in (re.search(r"^t=.*footprint=([\d.]+)MB", l) for l in lines) if m]
+    if not footprints:
+        sys.exit("no progress line: run for 30 seconds or more")
     first, last = footprints[0], footprints[-1]
-    print(f"soak {SECONDS} s: footprint {first:.1f} MB at the first report, {last:.1f} MB at the end, "
+    print(f"soak {SECONDS} s: footprint {first:.1f} MB at the first report, {last:.1f} MB at the last, "
           f"growth {last - first:+.1f} MB ({last / first:.3f}x; goal: no growth)")
     print(f"final line: {lines[-1]}")
 
