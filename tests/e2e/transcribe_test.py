@@ -1,5 +1,5 @@
-"""The offline speech tools of the real executable: `transcribe` on files spoken by flite,
-checked against pocketsphinx_continuous on the same audio, and the `soak` run."""
+"""`transcribe` in the real executable, on files spoken by flite, checked against
+pocketsphinx_continuous on the same audio."""
 
 import json
 import os
@@ -18,7 +18,6 @@ TEXT = SENTENCES + [
     "the train leaves the station at seven in the evening",
 ]
 TRANSCRIBE_USAGE = b"usage: tarvine-native transcribe <audio> <locale>\n"
-SOAK_USAGE = b"usage: tarvine-native soak <audio> <locale> <seconds>\n"
 
 
 def peer_transcript(path):
@@ -48,6 +47,12 @@ class Transcribe(unittest.TestCase):
         subprocess.run(["sox", *parts, cls.talk], check=True)
         cls.spoken = " ".join(TEXT)
 
+    def original(self):
+        """The transcript of the spoken file, made once for the tests that compare with it."""
+        if not hasattr(type(self), "_original"):
+            type(self)._original = self.transcribe(self.talk)
+        return type(self)._original
+
     def path(self, name):
         return os.path.join(self.tmp.name, name)
 
@@ -62,7 +67,7 @@ class Transcribe(unittest.TestCase):
         return logs, transcript
 
     def test_spoken_sentences_come_back_in_order_as_well_as_the_peer_hears_them(self):
-        logs, transcript = self.transcribe(self.talk)
+        logs, transcript = self.original()
         ours = word_error_rate(self.spoken, transcript)
         peer = word_error_rate(self.spoken, peer_transcript(self.talk))
         self.assertLessEqual(ours, peer + 0.02, (transcript, ours, peer))
@@ -77,7 +82,7 @@ class Transcribe(unittest.TestCase):
         flac, resampled = self.path("talk.flac"), self.path("talk-44k.wav")
         subprocess.run(["sox", self.talk, flac], check=True)
         subprocess.run(["sox", self.talk, "-r", "44100", "-c", "2", resampled], check=True)
-        _, original = self.transcribe(self.talk)
+        original = self.original()[1]
         self.assertEqual(self.transcribe(flac)[1], original)
         self.assertEqual(words(self.transcribe(resampled)[1]), words(original))
 
@@ -148,45 +153,6 @@ class Transcribe(unittest.TestCase):
         for args in (["transcribe"], ["transcribe", self.talk]):
             result = run_mode(*args)
             self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", TRANSCRIBE_USAGE), args)
-
-
-class Soak(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        cls.talk = speak(" ".join(SENTENCES[:2]), cls.tmp.name, "soak", lead=0.5, tail=1.0)[0]
-
-    def test_ten_seconds_give_one_progress_line_and_a_final_line_with_both_streams_commits(self):
-        result = run_mode("soak", self.talk, "en-US", "10", timeout=120)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        lines = result.stderr.decode().splitlines()
-        self.assertEqual(len(lines), 2, lines)
-        self.assertRegex(lines[0], r"^t=3[01]s footprint=\d+\.\dMB commits=\d+ failures=0$")
-        final = re.match(r"^finish took \d+\.\d\ds footprint=\d+\.\dMB commits=(\d+) failures=0$", lines[1])
-        self.assertTrue(final, lines[1])
-        messages = [json.loads(line)["message"] for line in result.stdout.splitlines()]
-        me = [m for m in messages if m.startswith("[Me] final segment")]
-        them = [m for m in messages if m.startswith("[Them] final segment")]
-        self.assertTrue(me and them, messages)
-        self.assertEqual(int(final.group(1)), len(me) + len(them))
-
-    def test_a_zero_duration_starts_and_finishes_both_streams_at_once(self):
-        result = run_mode("soak", self.talk, "en-US", "+0", timeout=60)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertRegex(result.stderr.decode(), r"^finish took \d+\.\d\ds footprint=\d+\.\dMB commits=0 failures=0\n$")
-        messages = [json.loads(line)["message"] for line in result.stdout.splitlines()]
-        self.assertIn("[Me] finished (volatile results: 0)", messages)
-        self.assertIn("[Them] finished (volatile results: 0)", messages)
-
-    def test_usage_and_errors(self):
-        for args in (["soak", self.talk, "en-US"], ["soak", self.talk, "en-US", "10s"],
-                     ["soak", "/nonexistent.wav", "en-US", " 5"]):
-            result = run_mode(*args)
-            self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", SOAK_USAGE), args)
-        result = run_mode("soak", self.talk, "xx-YY", "5")
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stderr,
-                         b'HelperError(message: "Transcription isn\'t available for xx-YY on this Mac.")\n')
 
 
 if __name__ == "__main__":
