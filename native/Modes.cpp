@@ -20,6 +20,7 @@
 #include "server/Server.h"
 #include "server/SystemCommands.h"
 #include "speech/DictationCommands.h"
+#include "speech/FileTranscription.h"
 #include "speech/ListenCommands.h"
 #include "speech/Load.h"
 
@@ -147,6 +148,8 @@ int run(const std::vector<std::string>& args) {
         {"extract", AssetModes::extract},
         {"icon", AssetModes::icon},
         {"text-replacements", textReplacements},
+        {"transcribe", FileTranscription::transcribeMode},
+        {"soak", Load::soakMode},
     };
     auto found = args.size() >= 2 ? modes.find(args[1]) : modes.end();
     if (found == modes.end()) return usage(generalUsage);

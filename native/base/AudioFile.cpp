@@ -3,6 +3,7 @@
 #include "HelperError.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <sndfile.h>
 #include <vector>
@@ -87,6 +88,8 @@ PcmBufferRef AudioFile::read(std::uint32_t frames) {
     auto buffer = std::make_shared<PcmBuffer>(format_, frames);
     std::vector<float> interleaved(static_cast<std::size_t>(frames) * channels);
     const sf_count_t got = sf_readf_float(file_, interleaved.data(), frames);
+    if (got < static_cast<sf_count_t>(frames) && sf_error(file_) != SF_ERR_NO_ERROR)
+        throw PlatformError(domain, sf_strerror(file_));
     const auto count = static_cast<std::uint32_t>(got > 0 ? got : 0);
     for (std::uint32_t c = 0; c < channels; ++c) {
         float* plane = buffer->floatChannelData(c);
@@ -95,6 +98,15 @@ PcmBufferRef AudioFile::read(std::uint32_t frames) {
     }
     buffer->setFrameLength(count);
     return buffer;
+}
+
+std::int64_t AudioFile::framePosition() {
+    const sf_count_t position = sf_seek(file_, 0, SEEK_CUR);
+    return position < 0 ? 0 : position;
+}
+
+void AudioFile::setFramePosition(std::int64_t frame) {
+    sf_seek(file_, frame, SEEK_SET);
 }
 
 bool AudioFile::write(const PcmBuffer& buffer) {

@@ -29,8 +29,12 @@ public:
     // Frames in a file being read.
     std::int64_t length() const { return length_; }
 
-    // The next frames, at most `frames` of them; a buffer of no frames at the end.
+    // The next frames, at most `frames` of them; a buffer of no frames at the end. Throws
+    // PlatformError when the file cannot be read any further (a damaged stream).
     PcmBufferRef read(std::uint32_t frames);
+    // The frame that the next read() starts at, and moving it (0 plays the file again).
+    std::int64_t framePosition();
+    void setFramePosition(std::int64_t frame);
     // Appends the buffer, which must be in processingFormat(); false when that fails.
     bool write(const PcmBuffer& buffer);
 

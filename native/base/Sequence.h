@@ -58,6 +58,18 @@ public:
         return take(guard);
     }
 
+    // Waits until fewer than `count` values are pending or the sequence has ended; false when
+    // `timeout` passed first. Lets a producer that is faster than its consumer keep pace.
+    template <class Rep, class Period>
+    bool waitUntilFewerThan(std::size_t count, std::chrono::duration<Rep, Period> timeout) {
+        std::unique_lock guard(lock_);
+        ++roomWaiters_;
+        const bool room =
+            room_.wait_for(guard, timeout, [&] { return pending_.size() < count || ended_; });
+        --roomWaiters_;
+        return room;
+    }
+
     std::size_t pendingCount() {
         std::lock_guard guard(lock_);
         return pending_.size();
@@ -77,12 +89,14 @@ private:
             error_ = std::move(error);
         }
         ready_.notify_all();
+        room_.notify_all();
     }
 
     std::optional<T> take(std::unique_lock<std::mutex>&) {
         if (!pending_.empty()) {
             T value = std::move(pending_.front());
             pending_.pop_front();
+            if (roomWaiters_ > 0) room_.notify_all();
             return value;
         }
         if (error_) {
@@ -96,6 +110,8 @@ private:
     const std::size_t limit_;
     std::mutex lock_;
     std::condition_variable ready_;
+    std::condition_variable room_; // for producers waiting in waitUntilFewerThan()
+    std::size_t roomWaiters_ = 0;
     std::deque<T> pending_;
     bool ended_ = false;
     std::exception_ptr error_;

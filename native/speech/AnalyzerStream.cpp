@@ -257,6 +257,15 @@ PcmBufferRef AnalyzerStream::convert(const PcmBufferRef& buffer, const AudioForm
     return output;
 }
 
+bool AnalyzerStream::waitForRoom(std::size_t limit, std::chrono::milliseconds timeout) {
+    std::shared_ptr<platform::AnalyzerInputSequence> input;
+    {
+        std::lock_guard guard(lock);
+        input = builder;
+    }
+    return !input || input->waitUntilFewerThan(limit, timeout);
+}
+
 bool AnalyzerStream::endInput() {
     std::shared_ptr<platform::AnalyzerInputSequence> taken;
     {

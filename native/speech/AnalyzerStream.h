@@ -7,6 +7,7 @@
 #include "platform/SpeechAnalyzer.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -61,6 +62,11 @@ public:
     // Hands one buffer to the engine, or drops it (before start, after the end of input,
     // while paused). Never blocks on the engine. One feeding thread at a time.
     void append(const PcmBufferRef& buffer);
+
+    // For an owner that reads audio faster than the engine consumes it (a file): blocks the
+    // feeding thread until fewer than `limit` inputs wait for the engine, or the input has
+    // ended, or `timeout` has passed (then false). Returns at once before start().
+    bool waitForRoom(std::size_t limit, std::chrono::milliseconds timeout);
 
     // Ends the input, lets the engine finish, waits until the last result has been
     // delivered, then releases the engine. Never throws; safe to call in any state and more
