@@ -25,9 +25,9 @@ const platform::Display* chooseDisplay(const std::vector<platform::Display>& dis
     return displays.empty() ? nullptr : &displays.front();
 }
 
-std::vector<platform::RunningApplication>
-excludedApplications(const std::vector<platform::RunningApplication>& applications) {
-    std::vector<platform::RunningApplication> excluded;
+std::vector<platform::ShareableApplication>
+excludedApplications(const std::vector<platform::ShareableApplication>& applications) {
+    std::vector<platform::ShareableApplication> excluded;
     for (const auto& application : applications)
         if (excludedPIDs().contains(application.processID)) excluded.push_back(application);
     return excluded;

@@ -12,7 +12,7 @@ namespace tarvine::platform {
 
 // What can be captured, as the shareable-content query reports it. Frames are in points,
 // origin at the top left of the primary screen, y growing downwards.
-struct RunningApplication {
+struct ShareableApplication {
     std::int32_t processID = 0;
     std::string applicationName;
     std::string bundleIdentifier;
@@ -28,7 +28,7 @@ struct ShareableWindow {
     std::uint32_t windowID = 0;
     Rect frame;
     std::optional<std::string> title;
-    std::optional<RunningApplication> owningApplication;
+    std::optional<ShareableApplication> owningApplication;
     // A window that shows the desktop picture.
     bool desktopPicture = false;
 };
@@ -36,14 +36,14 @@ struct ShareableWindow {
 struct ShareableContent {
     std::vector<Display> displays;
     std::vector<ShareableWindow> windows;
-    std::vector<RunningApplication> applications;
+    std::vector<ShareableApplication> applications;
 };
 
 // What one screenshot shows: a display without the windows of some applications, or one
 // window alone, wherever it is.
 struct ContentFilter {
     std::optional<Display> display;
-    std::vector<RunningApplication> excludingApplications;
+    std::vector<ShareableApplication> excludingApplications;
     std::vector<ShareableWindow> exceptingWindows;
     std::optional<ShareableWindow> desktopIndependentWindow;
 };

@@ -25,7 +25,7 @@ platform::Screen screen(Rect frame, double scale, std::optional<std::uint32_t> n
     return {frame, frame, scale, number};
 }
 
-platform::RunningApplication application(std::int32_t pid) {
+platform::ShareableApplication application(std::int32_t pid) {
     return {pid, "App " + std::to_string(pid), "app." + std::to_string(pid)};
 }
 

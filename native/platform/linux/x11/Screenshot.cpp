@@ -142,10 +142,10 @@ private:
     std::vector<xcb_render_picture_t> pictures_;
 };
 
-std::optional<platform::RunningApplication>
+std::optional<platform::ShareableApplication>
 applicationOf(std::optional<std::int32_t> pid, const std::optional<std::string>& wmClass) {
     if (!pid) return std::nullopt;
-    platform::RunningApplication application;
+    platform::ShareableApplication application;
     application.processID = *pid;
     if (wmClass) {
         // WM_CLASS holds the instance and the class, each ended by a zero byte.
