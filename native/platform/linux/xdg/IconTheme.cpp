@@ -19,7 +19,7 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
-// Where themes live, in the order the icon theme specification searches them.
+// Where themes live, in the order freedesktop icon lookup searches them.
 std::vector<fs::path> iconBases() {
     std::vector<fs::path> bases;
     std::string home = environment("HOME");
