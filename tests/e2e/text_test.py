@@ -73,7 +73,9 @@ class TextApp:
 
 def xclip_copy(data, target=None):
     args = ["xclip", "-selection", "clipboard", "-i"] + (["-t", target] if target else [])
-    subprocess.run(args, input=data if isinstance(data, bytes) else data.encode(), check=True, timeout=10)
+    # xclip stays behind to serve the selection: it must not hold the test runner's output open.
+    subprocess.run(args, input=data if isinstance(data, bytes) else data.encode(), check=True, timeout=10,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def xclip_read(target):
